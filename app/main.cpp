@@ -1,0 +1,79 @@
+#include "app/MainWindow.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QIcon>
+#include <QLocale>
+#include <QPixmap>
+#include <QSharedMemory>
+#include <QSystemSemaphore>
+#include <QTranslator>
+
+namespace {
+
+const char* const kSemaphoreKey = "KestrumQtDriverSemaphore";
+const char* const kSharedMemoryKey = "KestrumQtDriverSharedMemory";
+
+// A copy that crashed or was killed leaves its marker segment behind on
+// POSIX systems. Attaching and detaching frees a segment nobody holds, and
+// leaves one that a running copy holds in place.
+void releaseStaleMarker()
+{
+#ifndef Q_OS_WIN
+    QSharedMemory stale(kSharedMemoryKey);
+    if (stale.attach(QSharedMemory::ReadWrite))
+        stale.detach();
+#endif
+}
+
+// Installs the first translation that loads for the user's interface languages.
+void installTranslator(QTranslator& translator, QStringList& languages)
+{
+    languages = QLocale::system().uiLanguages();
+    for (const QString& language : languages) {
+        if (translator.load(":/i18n/" + QLocale(language).name())) {
+            QCoreApplication::installTranslator(&translator);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+
+    QSystemSemaphore semaphore(kSemaphoreKey, 1, QSystemSemaphore::Open);
+    semaphore.acquire();
+
+    releaseStaleMarker();
+    QSharedMemory marker(kSharedMemoryKey);
+    if (marker.attach(QSharedMemory::ReadWrite)) {
+        semaphore.release();
+        qDebug() << "Kestrum Mixer 已经在运行中。";
+        QCoreApplication::quit();
+        return 0;
+    }
+    if (!marker.create(1, QSharedMemory::ReadWrite)) {
+        semaphore.release();
+        qDebug() << "无法创建共享内存，程序退出。";
+        return -1;
+    }
+    semaphore.release();
+
+    QTranslator translator;
+    QStringList languages;
+    installTranslator(translator, languages);
+
+    const QPixmap iconPixmap(":/icon/icon.ico");
+    if (!iconPixmap.isNull())
+        QApplication::setWindowIcon(QIcon(iconPixmap));
+
+    Settings settings;
+    MainWindow mainWindow(nullptr);
+    mainWindow.setSettings(&settings);
+
+    return QApplication::exec();
+}

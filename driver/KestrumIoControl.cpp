@@ -1,0 +1,366 @@
+#include "driver/KestrumIoControl.h"
+
+#include "driver/DeviceSymlinks.h"
+#include "driver/UsbControlPacket.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+// I/O-control codes: device type 0xFFDC, buffered, any access.
+enum IoControlCode : std::uint32_t {
+    kGetSampleRate = 0xFFDC2020,
+    kSetSampleRate = 0xFFDC2038,
+    kSetMixer = 0xFFDC2040,
+    kSetBufferSize = 0xFFDC2044,
+    kGetBufferSize = 0xFFDC2048,
+    kGetUsbBufferSize = 0xFFDC204C,
+    kSetUsbBufferSize = 0xFFDC2050,
+    kGetMeterData = 0xFFDC2074,
+    kStopAllAudio = 0xFFDC2078,
+    kAudioInit = 0xFFDC207C,
+    kRestartAudio = 0xFFDC2080,
+    kGetDevicePid = 0xFFDC2084,
+    kSetWdmNum = 0xFFDC2088,
+    kSafeModeOn = 0xFFDC2090,
+    kSafeModeOff = 0xFFDC2094,
+    kWriteUsbControl = 0xFFDC209C,
+    kReadUsbControl = 0xFFDC20A0,
+    kGetWdmNum = 0xFFDC20A4,
+    kSetMasterVolume = 0xFFDC20AC,
+    kGetMasterVolume = 0xFFDC20B0,
+    kSetMasterMute = 0xFFDC20B4,
+    kGetMasterMute = 0xFFDC20B8,
+};
+
+// USB control commands carried in byte 1 of the packet.
+enum UsbCommand : std::uint8_t {
+    kUsbOutVolume = 0x03,
+    kUsbMicVolume = 0x07,
+    kUsbMic20dB = 0x5A,
+    kUsbMic48V = 0x5B,
+    kUsbOtgChipOff = 0x5E,
+    kUsbOtgChipOn = 0x5F,
+    kUsbFirmwareVersion = 0x65,
+    kUsbMicInstrSwitch = 0x64,
+    kUsbCloseFeedback = 0x68,
+};
+
+constexpr std::uint32_t kUsbReplySize = 32;
+constexpr unsigned int kFirmwareLength = 10;
+constexpr double kFullScale = 2147483647.0;
+constexpr double kMaxGain = 1.9952623149688795; // +6 dB
+
+void logFirmwareReadFailure()
+{
+    std::cerr << "Failed to read firmware version from device." << std::endl;
+}
+
+} // namespace
+
+KestrumIoControl::~KestrumIoControl()
+{
+    closeHandle();
+}
+
+bool KestrumIoControl::createDevice()
+{
+    for (const std::wstring& path : DeviceSymlinks) {
+        std::uint32_t error = 0;
+        const platform::DeviceHandle handle = platform::openDevice(path, error);
+        if (handle == platform::kInvalidDeviceHandle) {
+            std::wcout << L"Open device " << path << L" failed, error: " << error << std::endl;
+            continue;
+        }
+        deviceHandle = handle;
+        std::wcout << L"Open device " << path << L" success!" << std::endl;
+        return true;
+    }
+    return false;
+}
+
+void KestrumIoControl::closeHandle()
+{
+    if (!isOpen())
+        return;
+    platform::closeDevice(deviceHandle);
+    deviceHandle = platform::kInvalidDeviceHandle;
+}
+
+bool KestrumIoControl::sendOnly(std::uint32_t code, const void* input, std::uint32_t inputLength)
+{
+    if (!isOpen())
+        return false;
+    return platform::deviceIoControl(deviceHandle, code, input, inputLength, nullptr, 0).ok;
+}
+
+bool KestrumIoControl::readWord(std::uint32_t code, std::uint32_t& value)
+{
+    if (!isOpen())
+        return false;
+    std::uint32_t word = 0;
+    if (!platform::deviceIoControl(deviceHandle, code, nullptr, 0, &word, sizeof word).ok)
+        return false;
+    value = word;
+    return true;
+}
+
+bool KestrumIoControl::io_get_current_sample_rate(unsigned int* rate)
+{
+    std::uint32_t value = 0;
+    if (!readWord(kGetSampleRate, value))
+        return false;
+    *rate = value;
+    return true;
+}
+
+unsigned int KestrumIoControl::io_get_samplerate()
+{
+    std::uint32_t value = 0;
+    return readWord(kGetSampleRate, value) ? value : 0;
+}
+
+bool KestrumIoControl::io_set_sample_rate(unsigned int rate)
+{
+    const std::uint32_t word = rate;
+    return sendOnly(kSetSampleRate, &word, sizeof word);
+}
+
+bool KestrumIoControl::io_set_mixer(_MIXER_FADER_DATA& data)
+{
+    return sendOnly(kSetMixer, &data, sizeof data);
+}
+
+bool KestrumIoControl::io_set_buffer_size(unsigned int size)
+{
+    const std::uint32_t word = size;
+    return sendOnly(kSetBufferSize, &word, sizeof word);
+}
+
+bool KestrumIoControl::io_get_buffer_size(unsigned int* size)
+{
+    std::uint32_t value = 0;
+    if (!readWord(kGetBufferSize, value))
+        return false;
+    *size = value;
+    qDebug() << "Buffer size:" << value;
+    return true;
+}
+
+bool KestrumIoControl::io_get_usb_buffer_size(unsigned int* size)
+{
+    std::uint32_t value = 0;
+    if (!readWord(kGetUsbBufferSize, value))
+        return false;
+    *size = value;
+    return true;
+}
+
+bool KestrumIoControl::io_set_usb_buffer_size(unsigned int size)
+{
+    const std::uint32_t word = size;
+    return sendOnly(kSetUsbBufferSize, &word, sizeof word);
+}
+
+bool KestrumIoControl::io_get_meter_data(_MIXER_METER_DATA& data)
+{
+    if (!isOpen())
+        return false;
+    return platform::deviceIoControl(deviceHandle, kGetMeterData, nullptr, 0, &data, sizeof data).ok;
+}
+
+bool KestrumIoControl::io_stop_all_audio()
+{
+    return sendOnly(kStopAllAudio);
+}
+
+bool KestrumIoControl::io_audio_init()
+{
+    return sendOnly(kAudioInit);
+}
+
+bool KestrumIoControl::io_restart_audio()
+{
+    return sendOnly(kRestartAudio);
+}
+
+bool KestrumIoControl::io_get_device_pid(unsigned int& pid)
+{
+    std::uint32_t value = 0;
+    if (!readWord(kGetDevicePid, value))
+        return false;
+    pid = value;
+    return true;
+}
+
+bool KestrumIoControl::io_set_wdm_num(unsigned int n)
+{
+    const std::uint32_t word = n;
+    return sendOnly(kSetWdmNum, &word, sizeof word);
+}
+
+int KestrumIoControl::io_get_wdm_num()
+{
+    std::uint32_t value = 0;
+    return readWord(kGetWdmNum, value) ? static_cast<int>(value) : 0;
+}
+
+bool KestrumIoControl::io_set_safe_mode_on()
+{
+    return sendOnly(kSafeModeOn);
+}
+
+bool KestrumIoControl::io_set_safe_mode_off()
+{
+    return sendOnly(kSafeModeOff);
+}
+
+bool KestrumIoControl::io_write_usb_control(unsigned char* packet, unsigned int length)
+{
+    return sendOnly(kWriteUsbControl, packet, length);
+}
+
+bool KestrumIoControl::io_read_usb_control(const std::vector<unsigned char>& request,
+                                           std::vector<unsigned char>& reply)
+{
+    if (!isOpen())
+        return false;
+    reply.resize(kUsbReplySize);
+    return platform::deviceIoControl(deviceHandle, kReadUsbControl, request.data(),
+                                     static_cast<std::uint32_t>(request.size()), reply.data(),
+                                     kUsbReplySize).ok;
+}
+
+bool KestrumIoControl::io_get_firmware_version(unsigned char* buffer, unsigned int length)
+{
+    try {
+        UsbControlPacket request(kUsbFirmwareVersion);
+        if (!isOpen()) {
+            logFirmwareReadFailure();
+            return false;
+        }
+        unsigned char reply[kUsbReplySize] = {};
+        if (!platform::deviceIoControl(deviceHandle, kReadUsbControl, request.data(), request.size(),
+                                       reply, sizeof reply).ok) {
+            logFirmwareReadFailure();
+            return false;
+        }
+        std::memcpy(buffer, reply, std::min(length, kFirmwareLength));
+        return true;
+    } catch (const std::exception& e) {
+        std::cerr << "Failed to get firmware version: " << e.what() << std::endl;
+    } catch (...) {
+        std::cerr << "Failed to get firmware version: Unknown error" << std::endl;
+    }
+    return false;
+}
+
+bool KestrumIoControl::io_set_master_volume(unsigned short volume)
+{
+    const std::uint16_t value = volume;
+    return sendOnly(kSetMasterVolume, &value, sizeof value);
+}
+
+bool KestrumIoControl::io_get_master_volume(unsigned short* volume)
+{
+    if (!isOpen())
+        return false;
+    std::uint16_t value = 0;
+    if (!platform::deviceIoControl(deviceHandle, kGetMasterVolume, nullptr, 0, &value, sizeof value).ok)
+        return false;
+    *volume = value;
+    return true;
+}
+
+bool KestrumIoControl::io_set_master_mute(bool mute)
+{
+    const unsigned char value = mute ? 1 : 0;
+    return sendOnly(kSetMasterMute, &value, sizeof value);
+}
+
+bool KestrumIoControl::io_get_master_mute(bool& mute)
+{
+    if (!isOpen())
+        return false;
+    unsigned char value = 0;
+    if (!platform::deviceIoControl(deviceHandle, kGetMasterMute, nullptr, 0, &value, sizeof value).ok)
+        return false;
+    mute = value != 0;
+    return true;
+}
+
+bool KestrumIoControl::sendUsbPacket(const UsbControlPacket& packet, const char* errorPrefix,
+                                     const char* unknownErrorPrefix)
+{
+    try {
+        return sendOnly(kWriteUsbControl, packet.data(), packet.size());
+    } catch (const std::exception& e) {
+        std::cerr << errorPrefix << e.what() << std::endl;
+    } catch (...) {
+        std::cerr << (unknownErrorPrefix ? unknownErrorPrefix : errorPrefix) << "Unknown error" << std::endl;
+    }
+    return false;
+}
+
+bool KestrumIoControl::io_set_out_volume(int channel, int value)
+{
+    return sendUsbPacket(UsbControlPacket::volume(kUsbOutVolume, channel, value), "Failed to set out volume: ");
+}
+
+bool KestrumIoControl::io_set_mic_volume(int channel, int value)
+{
+    return sendUsbPacket(UsbControlPacket::volume(kUsbMicVolume, channel, value), "Failed to set mic volume: ");
+}
+
+bool KestrumIoControl::io_set_mic_20db(int channel, int state)
+{
+    return sendUsbPacket(UsbControlPacket::switchState(kUsbMic20dB, channel, state), "Failed to set mic 20dB: ");
+}
+
+bool KestrumIoControl::io_set_mic_48v(int channel, int state)
+{
+    return sendUsbPacket(UsbControlPacket::switchState(kUsbMic48V, channel, state), "Failed to set mic 48V: ");
+}
+
+bool KestrumIoControl::io_set_otg_chip_off()
+{
+    return sendUsbPacket(UsbControlPacket(kUsbOtgChipOff), "Failed to set OTG Off: ");
+}
+
+bool KestrumIoControl::io_set_otg_chip_on()
+{
+    return sendUsbPacket(UsbControlPacket(kUsbOtgChipOn), "Failed to set OTG On: ");
+}
+
+bool KestrumIoControl::io_mic_instr_switch(int channel, int state)
+{
+    return sendUsbPacket(UsbControlPacket::switchState(kUsbMicInstrSwitch, channel, state),
+                         "Failed to switch mic instruction: ");
+}
+
+bool KestrumIoControl::io_close_feedback()
+{
+    // The line for an unknown error has always read with a capital F.
+    return sendUsbPacket(UsbControlPacket(kUsbCloseFeedback), "Failed to set close feedback: ",
+                         "Failed to set close Feedback: ");
+}
+
+double KestrumIoControl::dbToValue(double dB)
+{
+    if (dB <= -80.0)
+        return 0.0;
+    if (dB > 6.0)
+        return kMaxGain;
+    return std::pow(10.0, dB / 20.0);
+}
+
+double KestrumIoControl::pcmToDb(int sample)
+{
+    return 20.0 * std::log10(std::fabs(static_cast<double>(sample)) / kFullScale);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "driver/MixerRecords.h"
+#include "platform/DeviceIo.h"
+
+#include <cstdint>
+#include <vector>
+
+class UsbControlPacket;
+
+// One open channel to the kernel driver: one handle to one device object,
+// one operation per driver command, each a single synchronous I/O-control
+// call. Every user of the driver owns its own object; objects never share a
+// handle and are not copied.
+//
+// Commands on a channel that is not open send nothing and fail. Reads store
+// into the caller's variable only when the driver call succeeded.
+class KestrumIoControl
+{
+public:
+    KestrumIoControl() = default;
+    ~KestrumIoControl();
+    KestrumIoControl(const KestrumIoControl&) = delete;
+    KestrumIoControl& operator=(const KestrumIoControl&) = delete;
+
+    // Opens the first device object of DeviceSymlinks that opens.
+    bool createDevice();
+    void closeHandle();
+
+    bool io_get_current_sample_rate(unsigned int* rate);
+    unsigned int io_get_samplerate();
+    bool io_set_sample_rate(unsigned int rate);
+    bool io_set_mixer(_MIXER_FADER_DATA& data);
+    bool io_set_buffer_size(unsigned int size);
+    bool io_get_buffer_size(unsigned int* size);
+    bool io_get_usb_buffer_size(unsigned int* size);
+    bool io_set_usb_buffer_size(unsigned int size);
+    bool io_get_meter_data(_MIXER_METER_DATA& data);
+    bool io_stop_all_audio();
+    bool io_audio_init();
+    bool io_restart_audio();
+    bool io_get_device_pid(unsigned int& pid);
+    bool io_set_wdm_num(unsigned int n);
+    int io_get_wdm_num();
+    bool io_set_safe_mode_on();
+    bool io_set_safe_mode_off();
+    bool io_write_usb_control(unsigned char* packet, unsigned int length);
+    bool io_read_usb_control(const std::vector<unsigned char>& request, std::vector<unsigned char>& reply);
+    bool io_get_firmware_version(unsigned char* buffer, unsigned int length);
+    bool io_set_master_volume(unsigned short volume);
+    bool io_get_master_volume(unsigned short* volume);
+    bool io_set_master_mute(bool mute);
+    bool io_get_master_mute(bool& mute);
+
+    // USB control commands. They report whether the driver accepted the
+    // packet: false when nothing could be sent or the driver refused it.
+    bool io_set_out_volume(int channel, int value);
+    bool io_set_mic_volume(int channel, int value);
+    bool io_set_mic_20db(int channel, int state);
+    bool io_set_mic_48v(int channel, int state);
+    bool io_set_otg_chip_off();
+    bool io_set_otg_chip_on();
+    bool io_mic_instr_switch(int channel, int state);
+    bool io_close_feedback();
+
+    // dB to linear gain, clamped to -80 dB (silence) .. +6 dB.
+    static double dbToValue(double dB);
+    // Peak sample to dB full scale; 0 gives negative infinity.
+    static double pcmToDb(int sample);
+
+private:
+    bool isOpen() const { return deviceHandle != platform::kInvalidDeviceHandle; }
+    bool sendOnly(std::uint32_t code, const void* input = nullptr, std::uint32_t inputLength = 0);
+    bool readWord(std::uint32_t code, std::uint32_t& value);
+    bool sendUsbPacket(const UsbControlPacket& packet, const char* errorPrefix,
+                       const char* unknownErrorPrefix = nullptr);
+
+    platform::DeviceHandle deviceHandle = platform::kInvalidDeviceHandle;
+};

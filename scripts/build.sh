@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything into build/ (or build-sanitize/ with --sanitize:
+# AddressSanitizer and UndefinedBehaviorSanitizer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+    build_dir=build-sanitize
+    options=(-DCMAKE_BUILD_TYPE=Debug -DKESTRUM_SANITIZE=ON)
+fi
+
+cmake -S . -B "$build_dir" -G Ninja "${options[@]}" > /dev/null
+ninja -C "$build_dir"
