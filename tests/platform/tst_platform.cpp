@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace platform;
