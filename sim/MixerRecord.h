@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The mixer record the panel sends whole: 256 x 32 matrix cells, then 96
+// output gains, all little-endian IEEE doubles. Empty until the first one
+// arrives.
+class MixerRecord
+{
+public:
+    static constexpr int kRows = 256;
+    static constexpr int kColumns = 32;
+    static constexpr int kOutputGains = 96;
+    static constexpr int kGainsOffset = kRows * kColumns * 8;
+    static constexpr int kSize = kGainsOffset + kOutputGains * 8;
+
+    MixerRecord() = default;
+    // bytes must hold kSize bytes.
+    explicit MixerRecord(const QByteArray& bytes);
+
+    bool isPresent() const;
+    double cell(int row, int column) const;
+    double outputGain(int index) const;
+
+    // What changed from previous, short enough for one terminal line.
+    QString describeChangesFrom(const MixerRecord& previous) const;
+
+    static QString formatValue(double value);
+
+private:
+    double doubleAt(int offset) const;
+    bool differsAt(const MixerRecord& other, int offset) const;
+    QString describeGainChanges(const MixerRecord& previous) const;
+    QString describeCellChanges(const MixerRecord& previous) const;
+
+    QByteArray m_bytes;
+};

@@ -1,0 +1,56 @@
+#include "sim/SimControlClient.h"
+
+#include "platform/posix/RuntimeDir.h"
+#include "sim/ControlProtocol.h"
+
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+
+SimControlClient::SimControlClient(const QString& controlPath)
+    : m_controlPath(controlPath)
+{
+}
+
+QString SimControlClient::defaultControlPath(QString* error)
+{
+    std::string base;
+    std::uint32_t code = 0;
+    if (!platform::posix::runtimeBaseDir(base, code)) {
+        *error = QStringLiteral("the runtime directory is not usable (error %1); check $XDG_RUNTIME_DIR").arg(code);
+        return QString();
+    }
+    return QString::fromStdString(base) + QStringLiteral("/kestrum-sim.ctl");
+}
+
+QString SimControlClient::unreachableText(const QLocalSocket& socket) const
+{
+    switch (socket.error()) {
+    case QLocalSocket::ServerNotFoundError:
+    case QLocalSocket::ConnectionRefusedError:
+        return QStringLiteral("no sim answers at %1: is kestrum-sim running (with this --control path)?").arg(m_controlPath);
+    default:
+        return QStringLiteral("no sim answers at %1: %2").arg(m_controlPath, socket.errorString());
+    }
+}
+
+SimControlClient::Result SimControlClient::send(const QStringList& command, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(m_controlPath);
+    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
+        return { Outcome::Unreachable, unreachableText(socket) };
+
+    socket.write(controlprotocol::encodeRequest(command));
+    // The sim hangs up after its one reply line.
+    QByteArray received;
+    while (!received.endsWith('\n')) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+        received += socket.readAll();
+    }
+    const std::optional<controlprotocol::Reply> reply = controlprotocol::decodeReply(received);
+    if (!reply)
+        return { Outcome::Unreachable, QStringLiteral("no answer from the sim at %1 within %2 ms").arg(m_controlPath).arg(timeoutMs) };
+    return { reply->ok ? Outcome::Ok : Outcome::Refused, reply->text };
+}

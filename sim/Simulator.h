@@ -1,0 +1,58 @@
+#pragma once
+
+#include "sim/CallRecord.h"
+#include "sim/ControlCommands.h"
+#include "sim/ControlServer.h"
+#include "sim/DeviceServer.h"
+#include "sim/FaultInjector.h"
+#include "sim/SimDevice.h"
+
+#include <QObject>
+#include <QTextStream>
+
+class SimOptions;
+
+// One simulated device on one bus: takes the driver calls off the device
+// socket, injects the faults asked for, records and prints every call, and
+// answers the control socket.
+class Simulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Simulator(const SimOptions& options, QObject* parent = nullptr);
+
+    // Plugs the device and opens the control socket.
+    bool start(QString* error);
+    QString readyLine() const;
+
+    SimDevice& device() { return m_device; }
+    const SimDevice& device() const { return m_device; }
+    CallRecord& record() { return m_record; }
+    FaultInjector& faults() { return m_faults; }
+    const FaultInjector& faults() const { return m_faults; }
+    DeviceServer& deviceServer() { return m_deviceServer; }
+    const DeviceServer& deviceServer() const { return m_deviceServer; }
+    QString controlPath() const { return m_controlPath; }
+
+signals:
+    void quitRequested();
+
+private:
+    void onConnectionOpened(quint64 connection);
+    void onConnectionClosed(quint64 connection, const QString& reason);
+    void onRequest(quint64 connection, quint32 code, const QByteArray& input, quint32 outputCapacity);
+    void onMalformedRequest(quint64 connection, qsizetype length);
+    void print(const CallEntry& entry, const MixerRecord& mixerBefore = MixerRecord());
+
+    bool m_quiet;
+    QString m_controlPath;
+    QTextStream m_out;
+    CallRecord m_record;
+    SimDevice m_device;
+    FaultInjector m_faults;
+    ControlCommands m_commands;
+    // Last, so they go first and no socket outlives what it reports to.
+    DeviceServer m_deviceServer;
+    ControlServer m_controlServer;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The 37-byte packet the panel passes through to the USB control endpoint:
+// byte 0 marker 0x01, byte 1 command, byte 3 switch state (or 0x02 for a
+// volume), byte 4 channel, bytes 5-6 volume value, little-endian.
+class UsbControlPacket
+{
+public:
+    static constexpr int kSize = 37;
+    static constexpr int kReplySize = 32;
+    static constexpr quint8 kMarker = 0x01;
+
+    enum Command : quint8 {
+        OutputVolume = 0x03,
+        MicVolume = 0x07,
+        Pad = 0x5A,
+        Phantom = 0x5B,
+        PhoneChipOff = 0x5E,
+        PhoneChipOn = 0x5F,
+        Instrument = 0x64,
+        ReadFirmware = 0x65,
+        CloseFeedback = 0x68,
+    };
+
+    // bytes must hold kSize bytes.
+    explicit UsbControlPacket(const QByteArray& bytes);
+
+    quint8 marker() const;
+    quint8 command() const;
+    bool switchedOn() const;
+    int channel() const;
+    quint16 value() const;
+
+    // Whether a write of this packet is one the device understands.
+    bool isValidWrite() const;
+    QString describeWrite() const;
+    QString describeRead() const;
+
+private:
+    quint8 byteAt(int index) const;
+    QString onOff() const;
+
+    QByteArray m_bytes;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// Runs kestrum-sim as a real process for a test and talks to it over its
+// control socket, so that a test can check exactly what reached the device.
+// The sim inherits the environment, so construct it after TestEnvironment.
+class SimProcess
+{
+public:
+    enum class Output {
+        Quiet,  // --quiet: only the ready line
+        Verbose // one line per driver call, read with output()
+    };
+
+    // Starts kestrum-sim with its serving arguments (--model, --bus,
+    // --firmware, --control); --quiet is added unless Output::Verbose.
+    explicit SimProcess(const QStringList& arguments = {}, Output output = Output::Quiet);
+    // Asks the sim to quit; kills it when it does not go in time.
+    ~SimProcess();
+
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Waits up to 5 s until the sim answers on its control socket. False,
+    // with a warning saying why, when it does not.
+    bool waitUntilReady();
+    QString controlPath() const { return m_controlPath; }
+
+    // Runs a control command (as given to `kestrum-sim <command>`). False
+    // when the sim refused it or did not answer; output gets its answer or
+    // the reason.
+    bool command(const QStringList& arguments, QByteArray* output = nullptr);
+
+    QJsonObject state();
+    QJsonArray record();
+    // The call entries of the record, all of them or those of one code.
+    QList<QJsonObject> calls();
+    QList<QJsonObject> calls(quint32 code);
+    void clearRecord();
+
+    // What the sim printed so far.
+    QByteArray output();
+
+private:
+    bool answers();
+
+    QString m_controlPath;
+    QProcess m_process;
+    QByteArray m_output;
+};
