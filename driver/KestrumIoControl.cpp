@@ -100,36 +100,37 @@ bool KestrumIoControl::sendOnly(std::uint32_t code, const void* input, std::uint
     return platform::deviceIoControl(deviceHandle, code, input, inputLength, nullptr, 0).ok;
 }
 
-bool KestrumIoControl::readWord(std::uint32_t code, std::uint32_t& value)
+bool KestrumIoControl::sendWord(std::uint32_t code, std::uint32_t value)
+{
+    return sendOnly(code, &value, sizeof value);
+}
+
+template <typename T>
+bool KestrumIoControl::readInto(std::uint32_t code, T& value)
 {
     if (!isOpen())
         return false;
-    std::uint32_t word = 0;
-    if (!platform::deviceIoControl(deviceHandle, code, nullptr, 0, &word, sizeof word).ok)
+    T received {};
+    if (!platform::deviceIoControl(deviceHandle, code, nullptr, 0, &received, sizeof received).ok)
         return false;
-    value = word;
+    value = received;
     return true;
 }
 
 bool KestrumIoControl::io_get_current_sample_rate(unsigned int* rate)
 {
-    std::uint32_t value = 0;
-    if (!readWord(kGetSampleRate, value))
-        return false;
-    *rate = value;
-    return true;
+    return readInto(kGetSampleRate, *rate);
 }
 
 unsigned int KestrumIoControl::io_get_samplerate()
 {
-    std::uint32_t value = 0;
-    return readWord(kGetSampleRate, value) ? value : 0;
+    unsigned int rate = 0;
+    return readInto(kGetSampleRate, rate) ? rate : 0;
 }
 
 bool KestrumIoControl::io_set_sample_rate(unsigned int rate)
 {
-    const std::uint32_t word = rate;
-    return sendOnly(kSetSampleRate, &word, sizeof word);
+    return sendWord(kSetSampleRate, rate);
 }
 
 bool KestrumIoControl::io_set_mixer(_MIXER_FADER_DATA& data)
@@ -139,33 +140,25 @@ bool KestrumIoControl::io_set_mixer(_MIXER_FADER_DATA& data)
 
 bool KestrumIoControl::io_set_buffer_size(unsigned int size)
 {
-    const std::uint32_t word = size;
-    return sendOnly(kSetBufferSize, &word, sizeof word);
+    return sendWord(kSetBufferSize, size);
 }
 
 bool KestrumIoControl::io_get_buffer_size(unsigned int* size)
 {
-    std::uint32_t value = 0;
-    if (!readWord(kGetBufferSize, value))
+    if (!readInto(kGetBufferSize, *size))
         return false;
-    *size = value;
-    qDebug() << "Buffer size:" << value;
+    qDebug() << "Buffer size:" << *size;
     return true;
 }
 
 bool KestrumIoControl::io_get_usb_buffer_size(unsigned int* size)
 {
-    std::uint32_t value = 0;
-    if (!readWord(kGetUsbBufferSize, value))
-        return false;
-    *size = value;
-    return true;
+    return readInto(kGetUsbBufferSize, *size);
 }
 
 bool KestrumIoControl::io_set_usb_buffer_size(unsigned int size)
 {
-    const std::uint32_t word = size;
-    return sendOnly(kSetUsbBufferSize, &word, sizeof word);
+    return sendWord(kSetUsbBufferSize, size);
 }
 
 bool KestrumIoControl::io_get_meter_data(_MIXER_METER_DATA& data)
@@ -192,23 +185,18 @@ bool KestrumIoControl::io_restart_audio()
 
 bool KestrumIoControl::io_get_device_pid(unsigned int& pid)
 {
-    std::uint32_t value = 0;
-    if (!readWord(kGetDevicePid, value))
-        return false;
-    pid = value;
-    return true;
+    return readInto(kGetDevicePid, pid);
 }
 
 bool KestrumIoControl::io_set_wdm_num(unsigned int n)
 {
-    const std::uint32_t word = n;
-    return sendOnly(kSetWdmNum, &word, sizeof word);
+    return sendWord(kSetWdmNum, n);
 }
 
 int KestrumIoControl::io_get_wdm_num()
 {
-    std::uint32_t value = 0;
-    return readWord(kGetWdmNum, value) ? static_cast<int>(value) : 0;
+    std::uint32_t count = 0;
+    return readInto(kGetWdmNum, count) ? static_cast<int>(count) : 0;
 }
 
 bool KestrumIoControl::io_set_safe_mode_on()
@@ -269,13 +257,7 @@ bool KestrumIoControl::io_set_master_volume(unsigned short volume)
 
 bool KestrumIoControl::io_get_master_volume(unsigned short* volume)
 {
-    if (!isOpen())
-        return false;
-    std::uint16_t value = 0;
-    if (!platform::deviceIoControl(deviceHandle, kGetMasterVolume, nullptr, 0, &value, sizeof value).ok)
-        return false;
-    *volume = value;
-    return true;
+    return readInto(kGetMasterVolume, *volume);
 }
 
 bool KestrumIoControl::io_set_master_mute(bool mute)
@@ -286,12 +268,10 @@ bool KestrumIoControl::io_set_master_mute(bool mute)
 
 bool KestrumIoControl::io_get_master_mute(bool& mute)
 {
-    if (!isOpen())
+    unsigned char byte = 0;
+    if (!readInto(kGetMasterMute, byte))
         return false;
-    unsigned char value = 0;
-    if (!platform::deviceIoControl(deviceHandle, kGetMasterMute, nullptr, 0, &value, sizeof value).ok)
-        return false;
-    mute = value != 0;
+    mute = byte != 0;
     return true;
 }
 

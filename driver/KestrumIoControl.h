@@ -71,7 +71,10 @@ public:
 private:
     bool isOpen() const { return deviceHandle != platform::kInvalidDeviceHandle; }
     bool sendOnly(std::uint32_t code, const void* input = nullptr, std::uint32_t inputLength = 0);
-    bool readWord(std::uint32_t code, std::uint32_t& value);
+    bool sendWord(std::uint32_t code, std::uint32_t value);
+    // Stores into value only when the driver call succeeded.
+    template <typename T>
+    bool readInto(std::uint32_t code, T& value);
     bool sendUsbPacket(const UsbControlPacket& packet, const char* errorPrefix,
                        const char* unknownErrorPrefix = nullptr);
 

@@ -3,7 +3,7 @@
 #include "sim/Firmware.h"
 #include "sim/IoCodes.h"
 #include "sim/MeterLevels.h"
-#include "sim/UsbControlPacket.h"
+#include "sim/ReceivedUsbPacket.h"
 
 #include <QtEndian>
 
@@ -58,9 +58,9 @@ QString CallPrinter::describeInput(const CallEntry& entry, const MixerRecord& mi
     case iocode::kSetMasterMute:
         return entry.input.at(0) != 0 ? QStringLiteral(" on") : QStringLiteral(" off");
     case iocode::kWriteUsbControl:
-        return QLatin1Char(' ') + UsbControlPacket(entry.input).describeWrite();
+        return QLatin1Char(' ') + ReceivedUsbPacket(entry.input).describeWrite();
     case iocode::kReadUsbControl:
-        return QLatin1Char(' ') + UsbControlPacket(entry.input).describeRead();
+        return QLatin1Char(' ') + ReceivedUsbPacket(entry.input).describeRead();
     case iocode::kSetMixer:
         return QStringLiteral(": ") + MixerRecord(entry.input).describeChangesFrom(mixerBefore);
     default:
@@ -84,7 +84,7 @@ QString CallPrinter::describeOutput(const CallEntry& entry)
     case iocode::kGetMeterData:
         return QStringLiteral(" %1 levels").arg(MeterLevels::kCount);
     case iocode::kReadUsbControl:
-        if (UsbControlPacket(entry.input).command() == UsbControlPacket::ReadFirmware)
+        if (ReceivedUsbPacket(entry.input).command() == ReceivedUsbPacket::ReadFirmware)
             return QStringLiteral(" \"%1\"").arg(firmware::display(entry.output.left(firmware::kSize)));
         return QString();
     default:

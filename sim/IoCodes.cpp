@@ -2,7 +2,7 @@
 
 #include "sim/MeterLevels.h"
 #include "sim/MixerRecord.h"
-#include "sim/UsbControlPacket.h"
+#include "sim/ReceivedUsbPacket.h"
 
 #include <array>
 
@@ -26,8 +26,8 @@ const std::array<Info, 22> kCodes { {
     { kSetWdmNum, "io_set_wdm_num", 4, 0 },
     { kSetSafeModeOn, "io_set_safe_mode_on", 0, 0 },
     { kSetSafeModeOff, "io_set_safe_mode_off", 0, 0 },
-    { kWriteUsbControl, "io_write_usb_control", UsbControlPacket::kSize, 0 },
-    { kReadUsbControl, "io_read_usb_control", UsbControlPacket::kSize, UsbControlPacket::kReplySize },
+    { kWriteUsbControl, "io_write_usb_control", ReceivedUsbPacket::kSize, 0 },
+    { kReadUsbControl, "io_read_usb_control", ReceivedUsbPacket::kSize, ReceivedUsbPacket::kReplySize },
     { kGetWdmNum, "io_get_wdm_num", 0, 4 },
     { kSetMasterVolume, "io_set_master_volume", 2, 0 },
     { kGetMasterVolume, "io_get_master_volume", 0, 2 },

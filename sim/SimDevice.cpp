@@ -3,7 +3,7 @@
 #include "platform/WinError.h"
 #include "sim/Firmware.h"
 #include "sim/IoCodes.h"
-#include "sim/UsbControlPacket.h"
+#include "sim/ReceivedUsbPacket.h"
 
 #include <QtEndian>
 
@@ -135,32 +135,32 @@ void SimDevice::restartAudio()
 
 SimReply SimDevice::writeUsbControl(const QByteArray& input)
 {
-    const UsbControlPacket packet(input);
+    const ReceivedUsbPacket packet(input);
     if (!packet.isValidWrite())
         return SimReply::failure(platform::winerror::kInvalidParameter);
     switch (packet.command()) {
-    case UsbControlPacket::OutputVolume:
+    case ReceivedUsbPacket::OutputVolume:
         m_state.outputVolume[packet.channel()] = packet.value();
         break;
-    case UsbControlPacket::MicVolume:
+    case ReceivedUsbPacket::MicVolume:
         m_state.micGain[packet.channel()] = packet.value();
         break;
-    case UsbControlPacket::Pad:
+    case ReceivedUsbPacket::Pad:
         m_state.pad[packet.channel()] = packet.switchedOn();
         break;
-    case UsbControlPacket::Phantom:
+    case ReceivedUsbPacket::Phantom:
         m_state.phantom[packet.channel()] = packet.switchedOn();
         break;
-    case UsbControlPacket::PhoneChipOff:
+    case ReceivedUsbPacket::PhoneChipOff:
         m_state.phoneChip = false;
         break;
-    case UsbControlPacket::PhoneChipOn:
+    case ReceivedUsbPacket::PhoneChipOn:
         m_state.phoneChip = true;
         break;
-    case UsbControlPacket::Instrument:
+    case ReceivedUsbPacket::Instrument:
         m_state.instrument[packet.channel()] = packet.switchedOn();
         break;
-    case UsbControlPacket::CloseFeedback:
+    case ReceivedUsbPacket::CloseFeedback:
         m_state.feedbackClosed = true;
         break;
     }
@@ -170,8 +170,8 @@ SimReply SimDevice::writeUsbControl(const QByteArray& input)
 SimReply SimDevice::readUsbControl(const QByteArray& input) const
 {
     SimReply reply;
-    reply.output = QByteArray(UsbControlPacket::kReplySize, '\0');
-    if (UsbControlPacket(input).command() == UsbControlPacket::ReadFirmware)
+    reply.output = QByteArray(ReceivedUsbPacket::kReplySize, '\0');
+    if (ReceivedUsbPacket(input).command() == ReceivedUsbPacket::ReadFirmware)
         reply.output.replace(0, firmware::kSize, m_state.firmware);
     return reply;
 }

@@ -1,44 +1,44 @@
-#include "sim/UsbControlPacket.h"
+#include "sim/ReceivedUsbPacket.h"
 
 #include <QtEndian>
 
-UsbControlPacket::UsbControlPacket(const QByteArray& bytes)
+ReceivedUsbPacket::ReceivedUsbPacket(const QByteArray& bytes)
     : m_bytes(bytes)
 {
     Q_ASSERT(bytes.size() == kSize);
 }
 
-quint8 UsbControlPacket::byteAt(int index) const
+quint8 ReceivedUsbPacket::byteAt(int index) const
 {
     return static_cast<quint8>(m_bytes.at(index));
 }
 
-quint8 UsbControlPacket::marker() const
+quint8 ReceivedUsbPacket::marker() const
 {
     return byteAt(0);
 }
 
-quint8 UsbControlPacket::command() const
+quint8 ReceivedUsbPacket::command() const
 {
     return byteAt(1);
 }
 
-bool UsbControlPacket::switchedOn() const
+bool ReceivedUsbPacket::switchedOn() const
 {
     return byteAt(3) != 0;
 }
 
-int UsbControlPacket::channel() const
+int ReceivedUsbPacket::channel() const
 {
     return byteAt(4);
 }
 
-quint16 UsbControlPacket::value() const
+quint16 ReceivedUsbPacket::value() const
 {
     return qFromLittleEndian<quint16>(m_bytes.constData() + 5);
 }
 
-bool UsbControlPacket::isValidWrite() const
+bool ReceivedUsbPacket::isValidWrite() const
 {
     if (marker() != kMarker)
         return false;
@@ -57,12 +57,12 @@ bool UsbControlPacket::isValidWrite() const
     }
 }
 
-QString UsbControlPacket::onOff() const
+QString ReceivedUsbPacket::onOff() const
 {
     return switchedOn() ? QStringLiteral("on") : QStringLiteral("off");
 }
 
-QString UsbControlPacket::describeWrite() const
+QString ReceivedUsbPacket::describeWrite() const
 {
     if (marker() != kMarker)
         return QStringLiteral("bad marker 0x%1").arg(marker(), 2, 16, QLatin1Char('0'));
@@ -88,7 +88,7 @@ QString UsbControlPacket::describeWrite() const
     }
 }
 
-QString UsbControlPacket::describeRead() const
+QString ReceivedUsbPacket::describeRead() const
 {
     if (command() == ReadFirmware)
         return QStringLiteral("read firmware");

@@ -3,10 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
-// The 37-byte packet the panel passes through to the USB control endpoint:
+// A 37-byte USB control packet as the device receives it from the panel:
 // byte 0 marker 0x01, byte 1 command, byte 3 switch state (or 0x02 for a
 // volume), byte 4 channel, bytes 5-6 volume value, little-endian.
-class UsbControlPacket
+class ReceivedUsbPacket
 {
 public:
     static constexpr int kSize = 37;
@@ -26,7 +26,7 @@ public:
     };
 
     // bytes must hold kSize bytes.
-    explicit UsbControlPacket(const QByteArray& bytes);
+    explicit ReceivedUsbPacket(const QByteArray& bytes);
 
     quint8 marker() const;
     quint8 command() const;
