@@ -3,6 +3,7 @@
 #include "sim/DeviceModel.h"
 #include "sim/Firmware.h"
 #include "sim/IoCodes.h"
+#include "sim/NumberText.h"
 #include "sim/Simulator.h"
 #include "sim/StateReport.h"
 
@@ -16,16 +17,6 @@ namespace {
 
 // A delay long enough to outlast any caller, short enough to end a forgotten one.
 constexpr quint64 kMaxDelayMs = 10 * 60 * 1000;
-
-std::optional<quint64> parseUnsigned(const QString& text, quint64 max)
-{
-    bool ok = false;
-    const quint64 value = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toULongLong(&ok, 16)
-                                                                                    : text.toULongLong(&ok, 10);
-    if (!ok || value > max)
-        return std::nullopt;
-    return value;
-}
 
 std::optional<bool> parseSwitch(const QString& text)
 {
@@ -123,7 +114,7 @@ controlprotocol::Reply ControlCommands::fail(const QStringList& arguments)
         return unknownCode(arguments[0]);
     quint32 error = FaultInjector::kDefaultError;
     if (arguments.size() == 3) {
-        const std::optional<quint64> parsed = parseUnsigned(arguments[2], std::numeric_limits<quint32>::max());
+        const std::optional<quint64> parsed = numbertext::parseUnsigned(arguments[2], std::numeric_limits<quint32>::max());
         if (!parsed || *parsed == 0)
             return Reply::failure(QStringLiteral("error must be a Windows error number above 0, not \"%1\"").arg(arguments[2]));
         error = static_cast<quint32>(*parsed);
@@ -139,7 +130,7 @@ controlprotocol::Reply ControlCommands::fail(const QStringList& arguments)
         faults.failAlways(*code, error);
         return Reply::success(QStringLiteral("%1 fails every call with error %2").arg(name).arg(error));
     }
-    const std::optional<quint64> count = mode == QLatin1String("once") ? 1 : parseUnsigned(mode, std::numeric_limits<int>::max());
+    const std::optional<quint64> count = mode == QLatin1String("once") ? 1 : numbertext::parseUnsigned(mode, std::numeric_limits<int>::max());
     if (!count || *count == 0)
         return usage(QStringLiteral("fail <code|name> once|always|off|<N> [error], with N at least 1"));
     faults.failTimes(*code, static_cast<int>(*count), error);
@@ -150,7 +141,7 @@ controlprotocol::Reply ControlCommands::slow(const QStringList& arguments)
 {
     if (arguments.isEmpty() || arguments.size() > 2)
         return usage(QStringLiteral("slow <ms> [code|name]"));
-    const std::optional<quint64> ms = parseUnsigned(arguments[0], kMaxDelayMs);
+    const std::optional<quint64> ms = numbertext::parseUnsigned(arguments[0], kMaxDelayMs);
     if (!ms)
         return Reply::failure(QStringLiteral("delay must be 0..%1 ms, not \"%2\"").arg(kMaxDelayMs).arg(arguments[0]));
     const int delay = static_cast<int>(*ms);
@@ -198,7 +189,7 @@ controlprotocol::Reply ControlCommands::setModel(const QString& text)
 
 controlprotocol::Reply ControlCommands::pid(const QStringList& arguments)
 {
-    if (arguments.size() != 1 || !parseUnsigned(arguments[0], std::numeric_limits<quint32>::max()))
+    if (arguments.size() != 1 || !numbertext::parseUnsigned(arguments[0], std::numeric_limits<quint32>::max()))
         return usage(QStringLiteral("pid <n>"));
     return setModel(arguments[0]);
 }
@@ -276,7 +267,7 @@ controlprotocol::Reply ControlCommands::set(const QStringList& arguments)
     quint32* target = words.value(key);
     if (!target)
         return usage(kUsage);
-    const std::optional<quint64> value = parseUnsigned(text, std::numeric_limits<quint32>::max());
+    const std::optional<quint64> value = numbertext::parseUnsigned(text, std::numeric_limits<quint32>::max());
     if (!value)
         return Reply::failure(QStringLiteral("%1 takes an unsigned 32-bit number, not \"%2\"").arg(key, text));
     *target = static_cast<quint32>(*value);

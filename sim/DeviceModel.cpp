@@ -1,5 +1,9 @@
 #include "sim/DeviceModel.h"
 
+#include "sim/NumberText.h"
+
+#include <limits>
+
 namespace devicemodel {
 
 QString name(quint32 pid)
@@ -25,11 +29,10 @@ std::optional<quint32> parse(const QString& text)
         return kKx2;
     if (upper == QLatin1String("KQ"))
         return kKq;
-    bool ok = false;
-    const quint32 pid = upper.startsWith(QLatin1String("0X")) ? upper.mid(2).toUInt(&ok, 16) : upper.toUInt(&ok, 10);
-    if (!ok)
+    const std::optional<quint64> number = numbertext::parseUnsigned(upper, std::numeric_limits<quint32>::max());
+    if (!number)
         return std::nullopt;
-    return pid;
+    return static_cast<quint32>(*number);
 }
 
 } // namespace devicemodel

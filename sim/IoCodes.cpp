@@ -2,9 +2,11 @@
 
 #include "sim/MeterLevels.h"
 #include "sim/MixerRecord.h"
+#include "sim/NumberText.h"
 #include "sim/ReceivedUsbPacket.h"
 
 #include <array>
+#include <limits>
 
 namespace iocode {
 
@@ -60,11 +62,10 @@ std::optional<quint32> parse(const QString& text)
         if (lower == full || QStringLiteral("io_") + lower == full)
             return info.code;
     }
-    bool ok = false;
-    const quint32 code = lower.startsWith(QStringLiteral("0x")) ? lower.mid(2).toUInt(&ok, 16) : lower.toUInt(&ok, 10);
-    if (!ok)
+    const std::optional<quint64> number = numbertext::parseUnsigned(lower, std::numeric_limits<quint32>::max());
+    if (!number)
         return std::nullopt;
-    return code;
+    return static_cast<quint32>(*number);
 }
 
 } // namespace iocode

@@ -79,24 +79,24 @@ bool SimProcess::command(const QStringList& arguments, QByteArray* output)
     return result.ok();
 }
 
-QJsonObject SimProcess::state()
+QJsonDocument SimProcess::query(const QString& what)
 {
     QByteArray text;
-    if (!command({ QStringLiteral("state") }, &text)) {
-        qWarning("kestrum-sim state failed: %s", text.constData());
-        return QJsonObject();
+    if (!command({ what }, &text)) {
+        qWarning("kestrum-sim %s failed: %s", qPrintable(what), text.constData());
+        return QJsonDocument();
     }
-    return QJsonDocument::fromJson(text).object();
+    return QJsonDocument::fromJson(text);
+}
+
+QJsonObject SimProcess::state()
+{
+    return query(QStringLiteral("state")).object();
 }
 
 QJsonArray SimProcess::record()
 {
-    QByteArray text;
-    if (!command({ QStringLiteral("record") }, &text)) {
-        qWarning("kestrum-sim record failed: %s", text.constData());
-        return QJsonArray();
-    }
-    return QJsonDocument::fromJson(text).array();
+    return query(QStringLiteral("record")).array();
 }
 
 QList<QJsonObject> SimProcess::calls()

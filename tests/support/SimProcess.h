@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
@@ -50,6 +51,7 @@ public:
 
 private:
     bool answers();
+    QJsonDocument query(const QString& what);
 
     QString m_controlPath;
     QProcess m_process;
