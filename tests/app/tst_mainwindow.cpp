@@ -48,6 +48,7 @@ private slots:
     void eachKnownModelGetsItsTitle_data();
     void eachKnownModelGetsItsTitle();
     void unknownPidShowsItsLabelEverySecond();
+    void withoutTheSettingsChannelDetectionAndWatchingBothRun();
     void unreadableFirmwareIsRetriedWithANewPanel();
     void aZeroFirmwareByteBecomesANulCharacter();
     void twoFailedPollsThenAGoodOneChangeNothing();
@@ -221,6 +222,21 @@ void TestMainWindow::unknownPidShowsItsLabelEverySecond()
         opens += entry.toObject().value("kind").toString() == "open" ? 1 : 0;
     QCOMPARE(opens, sim->calls(kGetDevicePid).size());
     QCOMPARE(sim->calls(kReadUsbControl).size(), 0);
+}
+
+void TestMainWindow::withoutTheSettingsChannelDetectionAndWatchingBothRun()
+{
+    startSim({ "--model", "KX2" });
+    window = std::make_unique<MainWindow>(nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to connect to driver in settings window."), 2, 3000);
+    QCOMPARE(panelCount(), 0);
+    QCOMPARE(labelTexts(), QStringList());
+    QCOMPARE(window->windowTitle(), QString("Kestrum Driver"));
+
+    // Each detection tick replaced the watch channel, which polls meanwhile.
+    QTRY_COMPARE(sim->state().value("connections").toInt(), 1);
+    QVERIFY(sim->calls(kGetDevicePid).size() > 2);
+    QVERIFY(!log->contains("Error reading device PID from driver, error count: 1"));
 }
 
 void TestMainWindow::unreadableFirmwareIsRetriedWithANewPanel()
