@@ -5,6 +5,7 @@
 #include "platform/posix/SeqPacketSocket.h"
 #include "platform/posix/WireFormat.h"
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -12,8 +13,14 @@ namespace platform {
 
 namespace {
 
-// The longest the GUI may wait on one driver call.
-constexpr int kReplyLimitMs = 2000;
+// The longest the GUI may wait on one driver call, sending and answer together.
+constexpr std::chrono::milliseconds kReplyLimit { 2000 };
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
 
 IoControlResult failed(std::uint32_t error)
 {
@@ -49,15 +56,16 @@ IoControlResult deviceIoControl(DeviceHandle handle, std::uint32_t code,
         return failed(winerror::kInvalidHandle);
     const int fd = static_cast<int>(handle);
 
+    const auto deadline = std::chrono::steady_clock::now() + kReplyLimit;
     const std::vector<unsigned char> request =
         posix::encodeRequest({ code, inputLength, outputCapacity }, input);
     std::uint32_t error = 0;
-    if (!posix::sendMessage(fd, request.data(), request.size(), kReplyLimitMs, error))
+    if (!posix::sendMessage(fd, request.data(), request.size(), millisecondsUntil(deadline), error))
         return broken(fd, error == winerror::kSemTimeout ? error : winerror::kDeviceNotConnected);
 
     std::vector<unsigned char> reply(posix::kWireHeaderSize + outputCapacity);
     posix::ReceivedMessage message;
-    if (!posix::receiveMessage(fd, reply.data(), reply.size(), kReplyLimitMs, message, error))
+    if (!posix::receiveMessage(fd, reply.data(), reply.size(), millisecondsUntil(deadline), message, error))
         return broken(fd, error == winerror::kSemTimeout ? error : winerror::kDeviceNotConnected);
 
     posix::ReplyHeader header;
