@@ -14,12 +14,15 @@ constexpr std::uint32_t kAccessDenied = 5;
 constexpr std::uint32_t kInvalidHandle = 6;
 constexpr std::uint32_t kGenFailure = 31;
 constexpr std::uint32_t kInvalidParameter = 87;
+constexpr std::uint32_t kBrokenPipe = 109;
 constexpr std::uint32_t kSemTimeout = 121;
 constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kInvalidName = 123;
 constexpr std::uint32_t kFilenameTooLong = 206;
+constexpr std::uint32_t kPipeNotConnected = 233;
 constexpr std::uint32_t kMoreData = 234;
 constexpr std::uint32_t kPipeConnected = 535;
+constexpr std::uint32_t kOperationAborted = 995;
 constexpr std::uint32_t kDeviceNotConnected = 1167;
 
 } // namespace platform::winerror

@@ -1,9 +1,10 @@
-// The POSIX stand-in of the device channel: where its sockets live, who may
-// reach them, and how a call behaves when the other side misbehaves. The
-// peer here is a socket served by the test itself, so it can stall, close or
-// answer with garbage, which the simulator never does.
+// The POSIX stand-in of the device channel and the named pipes: where their
+// sockets live, who may reach them, and how a call behaves when the other
+// side misbehaves. The peer here is served by the test itself, so it can
+// stall, close or answer with garbage, which the simulator never does.
 
 #include "platform/DeviceIo.h"
+#include "platform/NamedPipe.h"
 #include "platform/WinError.h"
 #include "platform/posix/RuntimeDir.h"
 #include "platform/posix/SeqPacketSocket.h"
@@ -83,6 +84,26 @@ std::vector<unsigned char> okReply(std::uint32_t word)
 }
 
 const std::wstring kBus7 = L"\\\\.\\KestrumAudioBus7";
+const std::wstring kTestPipe = L"\\\\.\\pipe\\KestrumTestPipe";
+
+// A server pipe that always gets closed, whatever the test's outcome.
+struct ServerPipe {
+    ServerPipe() { handle = createNamedPipe(kTestPipe, error); }
+    ~ServerPipe() { closePipe(handle); }
+    PipeHandle handle;
+    std::uint32_t error = 0;
+};
+
+// Opens a client, sends one message and closes, as the ASIO driver does.
+bool sendAsClient(const std::string& message, std::uint32_t& error)
+{
+    const PipeHandle client = openPipe(kTestPipe, error);
+    if (client == kInvalidPipeHandle)
+        return false;
+    const bool sent = writePipe(client, message.data(), static_cast<std::uint32_t>(message.size()), error);
+    closePipe(client);
+    return sent;
+}
 
 } // namespace
 
@@ -97,6 +118,11 @@ private slots:
     void callsReachThePeerAndRepliesAreCopied();
     void stalledPeerFailsWithinTheReplyLimitAndBreaksTheChannel();
     void malformedOrMissingRepliesFailTheCall();
+    void pipeMessagesKeepTheirBoundaries();
+    void pipeMessageLongerThanTheReadIsMoreData();
+    void pipeClientWithNobodyServingIsFileNotFound();
+    void pipeConnectedClientAndVanishedClient();
+    void releasedPipeWaitsReturnAtOnceFromThenOn();
 
 private:
     TestEnvironment environment;
@@ -259,6 +285,150 @@ void TestPlatform::malformedOrMissingRepliesFailTheCall()
         QVERIFY(result.error == winerror::kDeviceNotConnected || result.error == winerror::kSemTimeout);
         closeDevice(handle);
     }
+}
+
+void TestPlatform::pipeMessagesKeepTheirBoundaries()
+{
+    ServerPipe server;
+    QVERIFY2(server.handle != kInvalidPipeHandle, qPrintable(QString::number(server.error)));
+    std::string socketPath;
+    std::uint32_t error = 0;
+    QVERIFY(posix::socketPathFor(kTestPipe, socketPath, error));
+    struct stat info {};
+    QVERIFY(::lstat(QFileInfo(QString::fromStdString(socketPath)).path().toLocal8Bit().constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 0777, 0700u);
+
+    const PipeHandle client = openPipe(kTestPipe, error);
+    QVERIFY(client != kInvalidPipeHandle);
+    QVERIFY(writePipe(client, "first", 5, error));
+    QVERIFY(writePipe(client, "", 0, error));
+    QVERIFY(writePipe(client, "second!", 7, error));
+
+    QVERIFY(connectNamedPipe(server.handle, error));
+    char buffer[64];
+    std::uint32_t length = 0;
+    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(std::string(buffer, length), std::string("first"));
+    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(length, 0u);
+    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(std::string(buffer, length), std::string("second!"));
+
+    // The server answers on the same connection, one message each way.
+    QVERIFY(writePipe(server.handle, "ok", 2, error));
+    QVERIFY(readPipe(client, buffer, sizeof buffer, length, error));
+    QCOMPARE(std::string(buffer, length), std::string("ok"));
+    closePipe(client);
+
+    // After the client went away and was dropped, the next one is served.
+    disconnectNamedPipe(server.handle);
+    QVERIFY(sendAsClient("third", error));
+    QVERIFY(connectNamedPipe(server.handle, error));
+    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(std::string(buffer, length), std::string("third"));
+}
+
+void TestPlatform::pipeMessageLongerThanTheReadIsMoreData()
+{
+    ServerPipe server;
+    std::uint32_t error = 0;
+    QVERIFY(sendAsClient(std::string(2000, 'x'), error));
+    QVERIFY(sendAsClient(std::string(1024, 'y'), error));
+
+    char buffer[1024];
+    std::uint32_t length = 0;
+    QVERIFY(connectNamedPipe(server.handle, error));
+    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(error, winerror::kMoreData);
+    disconnectNamedPipe(server.handle);
+
+    // A message of exactly the read's size is whole.
+    QVERIFY(connectNamedPipe(server.handle, error));
+    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(length, 1024u);
+    QCOMPARE(buffer[1023], 'y');
+}
+
+void TestPlatform::pipeClientWithNobodyServingIsFileNotFound()
+{
+    std::uint32_t error = 0;
+    QCOMPARE(openPipe(kTestPipe, error), kInvalidPipeHandle);
+    QCOMPARE(error, winerror::kFileNotFound);
+
+    // A closed server takes its socket away: clients get the same answer.
+    {
+        ServerPipe server;
+        QVERIFY(server.handle != kInvalidPipeHandle);
+    }
+    QCOMPARE(openPipe(kTestPipe, error), kInvalidPipeHandle);
+    QCOMPARE(error, winerror::kFileNotFound);
+
+    QVERIFY(!connectNamedPipe(kInvalidPipeHandle, error));
+    QCOMPARE(error, winerror::kInvalidHandle);
+    std::uint32_t length = 0;
+    char byte;
+    QVERIFY(!readPipe(kInvalidPipeHandle, &byte, 1, length, error));
+    QVERIFY(!writePipe(kInvalidPipeHandle, &byte, 1, error));
+}
+
+void TestPlatform::pipeConnectedClientAndVanishedClient()
+{
+    ServerPipe server;
+    std::uint32_t error = 0;
+    const PipeHandle client = openPipe(kTestPipe, error);
+    QVERIFY(connectNamedPipe(server.handle, error));
+    // Asking again while a client is connected says so, as Windows does.
+    QVERIFY(!connectNamedPipe(server.handle, error));
+    QCOMPARE(error, winerror::kPipeConnected);
+
+    // A client that leaves without writing is a broken pipe, not a message.
+    closePipe(client);
+    char buffer[16];
+    std::uint32_t length = 0;
+    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(error, winerror::kBrokenPipe);
+    disconnectNamedPipe(server.handle);
+
+    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
+    QCOMPARE(error, winerror::kPipeNotConnected);
+}
+
+void TestPlatform::releasedPipeWaitsReturnAtOnceFromThenOn()
+{
+    ServerPipe server;
+    std::atomic<bool> returned { false };
+    std::uint32_t waitError = 0;
+    std::thread waiter([&] {
+        connectNamedPipe(server.handle, waitError);
+        returned = true;
+    });
+    QTest::qWait(50);
+    const bool returnedBeforeRelease = returned;
+    cancelPipeWaits(server.handle);
+    waiter.join();
+    QVERIFY(!returnedBeforeRelease);
+    QCOMPARE(waitError, winerror::kOperationAborted);
+
+    // Released for good: a client waiting to be served does not get through.
+    std::uint32_t error = 0;
+    QVERIFY(sendAsClient("late", error));
+    QVERIFY(!connectNamedPipe(server.handle, error));
+    QCOMPARE(error, winerror::kOperationAborted);
+
+    // A client that connected but never writes cannot hold the reader either.
+    // (The new server takes the path over; the old one leaves it alone.)
+    ServerPipe second;
+    const PipeHandle silent = openPipe(kTestPipe, error);
+    QVERIFY(connectNamedPipe(second.handle, error));
+    std::thread reader([&] {
+        char buffer[16];
+        std::uint32_t length = 0;
+        readPipe(second.handle, buffer, sizeof buffer, length, waitError);
+    });
+    cancelPipeWaits(second.handle);
+    reader.join();
+    QCOMPARE(waitError, winerror::kOperationAborted);
+    closePipe(silent);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

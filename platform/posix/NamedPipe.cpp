@@ -1,0 +1,214 @@
+#include "platform/NamedPipe.h"
+
+#include "platform/WinError.h"
+#include "platform/posix/RuntimeDir.h"
+#include "platform/posix/SeqPacketSocket.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+struct PipeObject {
+    bool server = false;
+    int socket = posix::kInvalidSocket; // the listening socket, or a client's connection
+    int client = posix::kInvalidSocket; // a server's connected client
+    // Once written, the wake pipe stays readable and releases every wait.
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::string socketPath;
+    ino_t socketInode = 0;
+};
+
+namespace {
+
+// A write of one small message never waits long; the limit only guards
+// against a peer that stopped reading.
+constexpr int kWriteLimitMs = 2000;
+
+std::string parentDirectory(const std::string& path)
+{
+    return path.substr(0, path.find_last_of('/'));
+}
+
+bool openWakePipe(PipeObject& pipe, std::uint32_t& error)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = posix::windowsErrorFromErrno(errno);
+        return false;
+    }
+    pipe.wakeRead = ends[0];
+    pipe.wakeWrite = ends[1];
+    return true;
+}
+
+// Waits until fd is readable; false with error 995 once the waits were released.
+bool waitReadable(const PipeObject& pipe, int fd, std::uint32_t& error)
+{
+    for (;;) {
+        pollfd entries[2] = { { pipe.wakeRead, POLLIN, 0 }, { fd, POLLIN, 0 } };
+        const int ready = ::poll(entries, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            error = posix::windowsErrorFromErrno(errno);
+            return false;
+        }
+        if (entries[0].revents != 0) {
+            error = winerror::kOperationAborted;
+            return false;
+        }
+        if (entries[1].revents != 0)
+            return true;
+    }
+}
+
+int messageSocket(const PipeObject* pipe)
+{
+    return pipe->server ? pipe->client : pipe->socket;
+}
+
+void closeIfOpen(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Removes the socket file only while it is still the one this server bound.
+void removeSocketFile(const PipeObject& pipe)
+{
+    struct stat info {};
+    if (::lstat(pipe.socketPath.c_str(), &info) == 0 && info.st_ino == pipe.socketInode)
+        ::unlink(pipe.socketPath.c_str());
+}
+
+} // namespace
+
+PipeHandle createNamedPipe(const std::wstring& path, std::uint32_t& error)
+{
+    auto* pipe = new PipeObject;
+    pipe->server = true;
+    struct stat info {};
+    if (!posix::socketPathFor(path, pipe->socketPath, error)
+        || !posix::ensurePrivateDir(parentDirectory(pipe->socketPath), error)
+        || !openWakePipe(*pipe, error)
+        || (pipe->socket = posix::listenSeqPacket(pipe->socketPath, error)) == posix::kInvalidSocket) {
+        closePipe(pipe);
+        return kInvalidPipeHandle;
+    }
+    if (::lstat(pipe->socketPath.c_str(), &info) == 0)
+        pipe->socketInode = info.st_ino;
+    error = winerror::kSuccess;
+    return pipe;
+}
+
+bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
+{
+    if (pipe == kInvalidPipeHandle || !pipe->server) {
+        error = winerror::kInvalidHandle;
+        return false;
+    }
+    if (pipe->client != posix::kInvalidSocket) {
+        error = winerror::kPipeConnected;
+        return false;
+    }
+    if (!waitReadable(*pipe, pipe->socket, error))
+        return false;
+    pipe->client = posix::acceptSeqPacket(pipe->socket, 0, error);
+    return pipe->client != posix::kInvalidSocket;
+}
+
+bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
+              std::uint32_t& bytesRead, std::uint32_t& error)
+{
+    bytesRead = 0;
+    if (pipe == kInvalidPipeHandle) {
+        error = winerror::kInvalidHandle;
+        return false;
+    }
+    const int fd = messageSocket(pipe);
+    if (fd == posix::kInvalidSocket) {
+        error = winerror::kPipeNotConnected;
+        return false;
+    }
+    if (!waitReadable(*pipe, fd, error))
+        return false;
+    posix::ReceivedMessage message;
+    if (!posix::receiveMessage(fd, buffer, capacity, 0, message, error)) {
+        if (message.closed)
+            error = winerror::kBrokenPipe;
+        return false;
+    }
+    bytesRead = static_cast<std::uint32_t>(message.length);
+    if (message.truncated) {
+        error = winerror::kMoreData;
+        return false;
+    }
+    return true;
+}
+
+bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uint32_t& error)
+{
+    if (pipe == kInvalidPipeHandle) {
+        error = winerror::kInvalidHandle;
+        return false;
+    }
+    const int fd = messageSocket(pipe);
+    if (fd == posix::kInvalidSocket) {
+        error = winerror::kPipeNotConnected;
+        return false;
+    }
+    if (posix::sendMessage(fd, data, length, kWriteLimitMs, error))
+        return true;
+    if (error == winerror::kDeviceNotConnected)
+        error = winerror::kBrokenPipe;
+    return false;
+}
+
+void disconnectNamedPipe(PipeHandle pipe)
+{
+    if (pipe != kInvalidPipeHandle && pipe->server)
+        closeIfOpen(pipe->client);
+}
+
+void cancelPipeWaits(PipeHandle pipe)
+{
+    if (pipe == kInvalidPipeHandle || pipe->wakeWrite < 0)
+        return;
+    const char wake = 1;
+    while (::write(pipe->wakeWrite, &wake, 1) < 0 && errno == EINTR) {
+    }
+}
+
+PipeHandle openPipe(const std::wstring& path, std::uint32_t& error)
+{
+    std::string socketPath;
+    if (!posix::socketPathFor(path, socketPath, error))
+        return kInvalidPipeHandle;
+    const int fd = posix::connectSeqPacket(socketPath, error);
+    if (fd == posix::kInvalidSocket)
+        return kInvalidPipeHandle;
+    auto* pipe = new PipeObject;
+    pipe->socket = fd;
+    return pipe;
+}
+
+void closePipe(PipeHandle pipe)
+{
+    if (pipe == kInvalidPipeHandle)
+        return;
+    if (pipe->server && pipe->socket != posix::kInvalidSocket)
+        removeSocketFile(*pipe);
+    closeIfOpen(pipe->client);
+    closeIfOpen(pipe->socket);
+    closeIfOpen(pipe->wakeRead);
+    closeIfOpen(pipe->wakeWrite);
+    delete pipe;
+}
+
+} // namespace platform
