@@ -1,13 +1,18 @@
 #pragma once
 
+#include "driver/KestrumIoControl.h"
+
 #include <QDialog>
 
-class KestrumIoControl;
+class QComboBox;
+class QSettings;
+class QString;
+class QVBoxLayout;
 
-// The audio settings window, with a driver channel of its own. The main
-// window asks it to connect and to program the driver each time a device is
-// detected. The dialog's choices and their driver sequences arrive with
-// issue #5; until then it only keeps its channel.
+// The audio settings window: buffer size, USB latency, sample rate and safe
+// mode. Each choice reprograms the driver at once through its own channel
+// and is stored in "setting.ini" once the driver accepted it. The dialog also
+// owns the listener through which the ASIO driver asks for it to be shown.
 class Settings : public QDialog
 {
 public:
@@ -16,9 +21,45 @@ public:
 
     // Opens a new driver channel, replacing the one held before. True when it opened.
     bool connect2Driver();
-    // Programs the driver from the stored settings (issue #5).
+    // Programs the driver from the stored settings, each time a device was connected.
     void startSetup();
+    void loadControlStates();
+    void saveControlStates();
+    // A request of the ASIO driver: show the dialog and keep it on top.
+    void pipThreadCallback();
+    // "OK": hide the dialog and tell the ASIO driver to reset.
+    void setupNoticAsio();
+
+    void audioBufferSizeComboBoxInput(int index);
+    void usbLatencySizeComboBoxInput(int index);
+    void audioSampleRateComboBoxInput(int index);
+    void usbSlowModeComboBoxInput(int index);
 
 private:
+    void buildLayout();
+    QComboBox* addChoice(const QString& label, const QStringList& entries);
+    void startAsioListener();
+
+    // The channel the sequences use: the dialog's own, or a closed one on
+    // which every command fails before any device was connected.
+    KestrumIoControl& driver();
+    void lowerUsbLatencyTo(unsigned int latency);
+    void programRateAtStartup(unsigned int rate);
+    void store(const QString& key, const QComboBox* box, const char* savedMessage);
+    void scheduleStep(void (Settings::*step)());
+    void switchPhoneChipOffThen(void (Settings::*next)());
+    void sampleRateChipOffStep();
+    void sampleRateChipOnStep();
+    void startupChipOffStep();
+    void startupChipOnStep();
+
+    QVBoxLayout* mainLayout = nullptr;
+    QComboBox* usbLatencySizeComboBox = nullptr;
+    QComboBox* audioBufferSizeComboBox = nullptr;
+    QComboBox* audioSampleRateComboBox = nullptr;
+    QComboBox* usbSlowModeComboBox = nullptr;
+    QSettings* settingsStore = nullptr;
     KestrumIoControl* ioControl = nullptr;
+    unsigned int sampleRate = 44100;
+    KestrumIoControl unconnectedChannel;
 };

@@ -1,0 +1,94 @@
+#include "settings/PipeASIO.h"
+
+#include "platform/WinError.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+namespace {
+
+// A wait released for shutdown is not a pipe failure worth a log line.
+bool wasReleased(std::uint32_t error)
+{
+    return error == platform::winerror::kOperationAborted;
+}
+
+} // namespace
+
+PipeASIO::PipeASIO(const QString& name)
+    : pipeName(name)
+{
+}
+
+PipeASIO::~PipeASIO()
+{
+    close();
+}
+
+bool PipeASIO::createPipe()
+{
+    std::uint32_t error = 0;
+    pipeHandle = platform::createNamedPipe(pipeName.toStdWString(), error);
+    if (pipeHandle == platform::kInvalidPipeHandle) {
+        qDebug() << "Error: Could not create pipe. Error code:" << error;
+        return false;
+    }
+    qDebug() << "Pipe created successfully.";
+    return true;
+}
+
+bool PipeASIO::waitForClient()
+{
+    std::uint32_t error = 0;
+    if (platform::connectNamedPipe(pipeHandle, error) || error == platform::winerror::kPipeConnected)
+        return true;
+    if (!wasReleased(error))
+        qDebug() << "Error connecting to pipe. Error code:" << error;
+    return false;
+}
+
+bool PipeASIO::read(char* buffer)
+{
+    if (!waitForClient())
+        return false;
+    char received[kMessageCapacity];
+    std::uint32_t length = 0;
+    std::uint32_t error = 0;
+    const bool ok = platform::readPipe(pipeHandle, received, kMessageCapacity, length, error);
+    if (ok)
+        std::memcpy(buffer, received, length);
+    else if (!wasReleased(error))
+        qDebug() << "Error reading from pipe. Error code:" << error;
+    platform::disconnectNamedPipe(pipeHandle);
+    return ok;
+}
+
+bool PipeASIO::write(const QByteArray& data)
+{
+    if (!waitForClient())
+        return false;
+    std::uint32_t error = 0;
+    const bool ok = platform::writePipe(pipeHandle, data.constData(), static_cast<std::uint32_t>(data.size()), error);
+    if (ok)
+        qDebug() << "Data written to pipe:" << data;
+    else if (!wasReleased(error))
+        qDebug() << "Error writing to pipe. Error code:" << error;
+    platform::disconnectNamedPipe(pipeHandle);
+    return ok;
+}
+
+void PipeASIO::close()
+{
+    if (pipeHandle == platform::kInvalidPipeHandle)
+        return;
+    platform::disconnectNamedPipe(pipeHandle);
+    platform::closePipe(pipeHandle);
+    pipeHandle = platform::kInvalidPipeHandle;
+    qDebug() << "Pipe closed.";
+}
+
+void PipeASIO::releaseWaits()
+{
+    platform::cancelPipeWaits(pipeHandle);
+}

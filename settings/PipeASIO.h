@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/NamedPipe.h"
+
+#include <QByteArray>
+#include <QString>
+
+// One server-side instance of a message-mode named pipe that exchanges one
+// message per client connection: wait for the client, read or write, drop it.
+class PipeASIO
+{
+public:
+    // The most a read takes from one message; the caller's buffer holds this.
+    static constexpr int kMessageCapacity = 1024;
+
+    explicit PipeASIO(const QString& name);
+    ~PipeASIO();
+    PipeASIO(const PipeASIO&) = delete;
+    PipeASIO& operator=(const PipeASIO&) = delete;
+
+    bool createPipe();
+    // Waits for a client and copies its message into buffer. False when no
+    // message came (nothing is copied then).
+    bool read(char* buffer);
+    bool write(const QByteArray& data);
+    void close();
+    // Releases a read or write waiting in another thread, now and from then
+    // on; used to stop the listener.
+    void releaseWaits();
+
+private:
+    bool waitForClient();
+
+    QString pipeName;
+    platform::PipeHandle pipeHandle = platform::kInvalidPipeHandle;
+};

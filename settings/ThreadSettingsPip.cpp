@@ -1,0 +1,60 @@
+#include "settings/ThreadSettingsPip.h"
+
+#include "settings/PipeASIO.h"
+
+#include <QDebug>
+#include <QtEndian>
+
+namespace {
+
+const QString kAsioToPanelPipe = QStringLiteral("\\\\.\\pipe\\KestrumASIOToPannel");
+constexpr int kWordCount = 5;
+constexpr unsigned long kPauseBetweenClientsMs = 100;
+
+} // namespace
+
+ThreadSettingsPip::ThreadSettingsPip(QObject* parent)
+    : QThread(parent)
+    , listenPipe(new PipeASIO(kAsioToPanelPipe))
+{
+    if (!listenPipe->createPipe())
+        qDebug() << "Failed to create named pipe in ThreadSettingsPip.";
+    qDebug() << "ThreadSettingsPip initialized.";
+}
+
+ThreadSettingsPip::~ThreadSettingsPip()
+{
+    requestInterruption();
+    listenPipe->releaseWaits();
+    wait();
+    delete listenPipe;
+}
+
+void ThreadSettingsPip::run()
+{
+    while (!isInterruptionRequested()) {
+        qDebug() << "ThreadSettingsPip is running waiting Asio Info...";
+        // Cleared before each read: a short message reads as if padded with zeros.
+        char buffer[PipeASIO::kMessageCapacity] = {};
+        const bool received = listenPipe->read(buffer);
+        if (isInterruptionRequested())
+            return;
+        if (received)
+            messageReceived(buffer);
+        else
+            qDebug() << "No data received from pipe.";
+        QThread::msleep(kPauseBetweenClientsMs);
+    }
+}
+
+void ThreadSettingsPip::messageReceived(const char* buffer)
+{
+    quint32 words[kWordCount];
+    for (int i = 0; i < kWordCount; ++i)
+        words[i] = qFromLittleEndian<quint32>(buffer + 4 * i);
+    qDebug() << "Received data from pipe:" << words[0] << words[1] << words[2] << words[3] << words[4];
+    if (words[4] != 0) {
+        qDebug() << "Open Window Signal from ASIO.";
+        emit progressUpdated(1);
+    }
+}
