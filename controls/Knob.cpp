@@ -221,7 +221,7 @@ void Knob::clampAndAnnounce()
     update();
 }
 
-// At the bottom of the range the knob reads 0 whatever its offset.
+// A value of 0 reads "0" whatever the offset; any other value is shown shifted.
 QString Knob::displayText() const
 {
     const QString number = value == 0 ? QStringLiteral("0") : QString::number(value + displayOffset);
