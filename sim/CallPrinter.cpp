@@ -1,5 +1,6 @@
 #include "sim/CallPrinter.h"
 
+#include "sim/AsioMessage.h"
 #include "sim/Firmware.h"
 #include "sim/IoCodes.h"
 #include "sim/MeterLevels.h"
@@ -28,10 +29,28 @@ QString CallPrinter::describe(const CallEntry& entry, const MixerRecord& mixerBe
         return QStringLiteral("#%1 conn %2 open (bus %3)").arg(entry.seq).arg(entry.connection).arg(entry.bus);
     case CallEntry::Kind::Close:
         return QStringLiteral("#%1 conn %2 closed (%3)").arg(entry.seq).arg(entry.connection).arg(entry.reason);
+    case CallEntry::Kind::AsioNotice:
+        return describeAsioNotice(entry);
+    case CallEntry::Kind::AsioRequest:
+        return describeAsioRequest(entry);
     case CallEntry::Kind::Call:
         break;
     }
     return describeCall(entry, mixerBefore);
+}
+
+QString CallPrinter::describeAsioNotice(const CallEntry& entry)
+{
+    if (asiomessage::isResetNotice(entry.input))
+        return QStringLiteral("#%1 asio reset notice received").arg(entry.seq);
+    return QStringLiteral("#%1 asio pipe message received, no reset notice: %2").arg(entry.seq).arg(asiomessage::describe(entry.input));
+}
+
+QString CallPrinter::describeAsioRequest(const CallEntry& entry)
+{
+    return QStringLiteral("#%1 asio request of %2 -> %3")
+        .arg(entry.seq)
+        .arg(asiomessage::describe(entry.output), entry.ok ? QStringLiteral("ok") : QStringLiteral("failed, error %1").arg(entry.error));
 }
 
 QString CallPrinter::describeCall(const CallEntry& entry, const MixerRecord& mixerBefore)

@@ -15,6 +15,8 @@ public:
     static QString describe(const CallEntry& entry, const MixerRecord& mixerBefore);
 
 private:
+    static QString describeAsioNotice(const CallEntry& entry);
+    static QString describeAsioRequest(const CallEntry& entry);
     static QString describeCall(const CallEntry& entry, const MixerRecord& mixerBefore);
     static QString describeInput(const CallEntry& entry, const MixerRecord& mixerBefore);
     static QString describeOutput(const CallEntry& entry);

@@ -11,9 +11,21 @@ QJsonObject entryToJson(const CallEntry& entry)
     QJsonObject json {
         { QStringLiteral("seq"), static_cast<qint64>(entry.seq) },
         { QStringLiteral("t_us"), entry.timeUs },
-        { QStringLiteral("conn"), static_cast<qint64>(entry.connection) },
     };
+    // Pipe connections are not device connections: their messages carry no number.
+    if (entry.kind != CallEntry::Kind::AsioNotice && entry.kind != CallEntry::Kind::AsioRequest)
+        json.insert(QStringLiteral("conn"), static_cast<qint64>(entry.connection));
     switch (entry.kind) {
+    case CallEntry::Kind::AsioNotice:
+        json.insert(QStringLiteral("kind"), QStringLiteral("asio-notice"));
+        json.insert(QStringLiteral("in"), QString::fromLatin1(entry.input.toHex()));
+        break;
+    case CallEntry::Kind::AsioRequest:
+        json.insert(QStringLiteral("kind"), QStringLiteral("asio-request"));
+        json.insert(QStringLiteral("out"), QString::fromLatin1(entry.output.toHex()));
+        json.insert(QStringLiteral("status"), entry.ok);
+        json.insert(QStringLiteral("error"), static_cast<qint64>(entry.error));
+        break;
     case CallEntry::Kind::Open:
         json.insert(QStringLiteral("kind"), QStringLiteral("open"));
         json.insert(QStringLiteral("bus"), entry.bus);
@@ -76,6 +88,24 @@ const CallEntry& CallRecord::addClose(quint64 connection, const QString& reason)
     entry.kind = CallEntry::Kind::Close;
     entry.connection = connection;
     entry.reason = reason;
+    return append(std::move(entry));
+}
+
+const CallEntry& CallRecord::addAsioNotice(const QByteArray& message)
+{
+    CallEntry entry;
+    entry.kind = CallEntry::Kind::AsioNotice;
+    entry.input = message;
+    return append(std::move(entry));
+}
+
+const CallEntry& CallRecord::addAsioRequest(const QByteArray& message, bool ok, quint32 error)
+{
+    CallEntry entry;
+    entry.kind = CallEntry::Kind::AsioRequest;
+    entry.output = message;
+    entry.ok = ok;
+    entry.error = error;
     return append(std::move(entry));
 }
 

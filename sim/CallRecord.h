@@ -8,7 +8,8 @@
 
 #include <deque>
 
-// Everything the device received, in order, timed from the start of the sim.
+// Everything the device received, and the traffic on the ASIO pipes, in
+// order, timed from the start of the sim.
 // Old entries go once the stored bytes pass a limit, so that a sim left
 // running all day with the meters polled does not grow without bound.
 class CallRecord
@@ -22,6 +23,8 @@ public:
                              quint32 outputCapacity, const SimReply& reply, bool injected);
     const CallEntry& addOpen(quint64 connection, int bus);
     const CallEntry& addClose(quint64 connection, const QString& reason);
+    const CallEntry& addAsioNotice(const QByteArray& message);
+    const CallEntry& addAsioRequest(const QByteArray& message, bool ok, quint32 error);
 
     void clear();
     QJsonArray toJson() const;

@@ -1,5 +1,8 @@
 #include "sim/ControlCommands.h"
 
+#include "platform/WinError.h"
+#include "sim/AsioMessage.h"
+#include "sim/AsioPipe.h"
 #include "sim/DeviceModel.h"
 #include "sim/Firmware.h"
 #include "sim/IoCodes.h"
@@ -61,6 +64,8 @@ controlprotocol::Reply ControlCommands::execute(const QStringList& command)
         { QStringLiteral("firmware"), &ControlCommands::firmware },
         { QStringLiteral("meter"), &ControlCommands::meter },
         { QStringLiteral("set"), &ControlCommands::set },
+        { QStringLiteral("asio-serve"), &ControlCommands::asioServe },
+        { QStringLiteral("asio-request"), &ControlCommands::asioRequest },
         { QStringLiteral("quit"), &ControlCommands::quit },
     };
     const Handler handler = handlers.value(command.value(0));
@@ -272,6 +277,51 @@ controlprotocol::Reply ControlCommands::set(const QStringList& arguments)
         return Reply::failure(QStringLiteral("%1 takes an unsigned 32-bit number, not \"%2\"").arg(key, text));
     *target = static_cast<quint32>(*value);
     return Reply::success(QStringLiteral("%1 = %2").arg(key).arg(*target));
+}
+
+controlprotocol::Reply ControlCommands::asioServe(const QStringList& arguments)
+{
+    const std::optional<bool> on = arguments.size() == 1 ? parseSwitch(arguments[0]) : std::nullopt;
+    if (!on)
+        return usage(QStringLiteral("asio-serve on|off"));
+    AsioNoticeServer& server = m_simulator.asioServer();
+    const QString pipe = asiopipe::displayName(asiopipe::kNoticePipe);
+    if (!*on) {
+        const int dropped = server.stop();
+        return Reply::success(QStringLiteral("%1 no longer served, %2 connection(s) dropped").arg(pipe).arg(dropped));
+    }
+    QString error;
+    if (!server.serve(&error))
+        return Reply::failure(error);
+    return Reply::success(QStringLiteral("serving %1 at %2").arg(pipe, server.socketPath()));
+}
+
+controlprotocol::Reply ControlCommands::asioRequest(const QStringList& arguments)
+{
+    QString error;
+    std::optional<QByteArray> message;
+    if (arguments.value(0) == QLatin1String("--hex"))
+        message = asiomessage::fromHex(arguments.mid(1), &error);
+    else if (arguments.size() == 2 && arguments[0] == QLatin1String("--length"))
+        message = asiomessage::ofLength(arguments[1], &error);
+    else if (arguments.size() == asiomessage::kWordCount)
+        message = asiomessage::fromWords(arguments, &error);
+    else
+        return usage(QStringLiteral("asio-request <w0> <w1> <w2> <w3> <w4> | asio-request --hex [hex bytes...] | asio-request --length <n>"));
+    if (!message)
+        return Reply::failure(error);
+    return sendAsioRequest(*message);
+}
+
+controlprotocol::Reply ControlCommands::sendAsioRequest(const QByteArray& message)
+{
+    const QString pipe = asiopipe::displayName(asiopipe::kRequestPipe);
+    const CallEntry& entry = m_simulator.sendAsioRequest(message);
+    if (!entry.ok) {
+        const QString reason = entry.error == platform::winerror::kFileNotFound ? QStringLiteral(": nobody serves the pipe") : QString();
+        return Reply::failure(QStringLiteral("cannot send to %1, error %2%3").arg(pipe).arg(entry.error).arg(reason));
+    }
+    return Reply::success(QStringLiteral("sent to %1: %2").arg(pipe, asiomessage::describe(message)));
 }
 
 controlprotocol::Reply ControlCommands::quit(const QStringList& arguments)

@@ -31,10 +31,13 @@ private:
     Reply firmware(const QStringList& arguments);
     Reply meter(const QStringList& arguments);
     Reply set(const QStringList& arguments);
+    Reply asioServe(const QStringList& arguments);
+    Reply asioRequest(const QStringList& arguments);
     Reply quit(const QStringList& arguments);
 
     Reply setModel(const QString& text);
     Reply setFirmware(const QByteArray& bytes);
+    Reply sendAsioRequest(const QByteArray& message);
 
     Simulator& m_simulator;
 };

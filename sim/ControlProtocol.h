@@ -12,7 +12,8 @@
 namespace controlprotocol {
 
 // A request line longer than this is refused rather than buffered forever.
-constexpr qsizetype kMaxRequestBytes = 64 * 1024;
+// It leaves room for asio-request --hex with its largest message.
+constexpr qsizetype kMaxRequestBytes = 256 * 1024;
 
 struct Reply {
     bool ok = true;

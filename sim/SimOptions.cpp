@@ -10,7 +10,9 @@
 namespace {
 
 const char* const kDescription = R"(Stands in for the Kestrum audio bus driver: serves one device, records every
-driver call it receives and prints one line per call.
+driver call it receives and prints one line per call. Also stands in for the
+ASIO driver: serves \\.\pipe\KestrumPannelToASIO, counting the panel's reset
+notices, and sends requests to \\.\pipe\KestrumASIOToPannel.
 
 Serving (no command given):
   kestrum-sim [--model KX1|KX2|KQ|<pid>] [--bus N] [--firmware TEXT] [--quiet] [--control PATH]
@@ -37,6 +39,13 @@ Commands:
   meter moving                        meters show the moving test signal
   meter <v0> [v1 ...]                 meters 0.. fixed at these int32 values, the rest 0
   set sample-rate|buffer-size|usb-latency|safe-mode|wdm <value>
+  asio-serve on|off                   serve the reset-notice pipe (on from the start) or not
+  asio-request <w0> <w1> <w2> <w3> <w4>
+                                      send five uint32 words to the panel; w4 non-zero asks
+                                      for the settings window
+  asio-request --hex [hex bytes...]   send these bytes as one message (0..65536 bytes)
+  asio-request --length <n>           send n bytes (0..65536): byte i is i mod 256, and
+                                      word 4 is 1 when n >= 20
   quit                                stop the sim
 
 Codes are given by name (io_get_sample_rate, or get_sample_rate) or number (0xFFDC2020).)";

@@ -23,11 +23,24 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
     connect(&m_deviceServer, &DeviceServer::requestReceived, this, &Simulator::onRequest);
     connect(&m_deviceServer, &DeviceServer::malformedRequest, this, &Simulator::onMalformedRequest);
     connect(&m_controlServer, &ControlServer::quitRequested, this, &Simulator::quitRequested);
+    connect(&m_asioServer, &AsioNoticeServer::messageReceived, this, &Simulator::onAsioMessage);
 }
 
 bool Simulator::start(QString* error)
 {
-    return m_deviceServer.plug(error) && m_controlServer.listen(m_controlPath, error);
+    if (!m_deviceServer.plug(error))
+        return false;
+    serveAsioPipe();
+    return m_controlServer.listen(m_controlPath, error);
+}
+
+// Several sims may share a runtime directory, one per bus, but only one of
+// them can be the ASIO driver; the others still serve their device.
+void Simulator::serveAsioPipe()
+{
+    QString error;
+    if (!m_asioServer.serve(&error))
+        QTextStream(stderr) << "kestrum-sim: warning: " << error << "; this sim goes on without serving it" << Qt::endl;
 }
 
 QString Simulator::readyLine() const
@@ -63,6 +76,19 @@ void Simulator::onMalformedRequest(quint64 connection, qsizetype length)
 {
     if (!m_quiet)
         m_out << "conn " << connection << " sent a malformed request of " << length << " bytes -> refused, error 87" << Qt::endl;
+}
+
+void Simulator::onAsioMessage(const QByteArray& message)
+{
+    print(m_record.addAsioNotice(message));
+}
+
+const CallEntry& Simulator::sendAsioRequest(const QByteArray& message)
+{
+    const AsioRequestSender::Result result = m_asioSender.send(message);
+    const CallEntry& entry = m_record.addAsioRequest(message, result.ok, result.error);
+    print(entry);
+    return entry;
 }
 
 void Simulator::print(const CallEntry& entry, const MixerRecord& mixerBefore)

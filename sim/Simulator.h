@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/AsioNoticeServer.h"
+#include "sim/AsioRequestSender.h"
 #include "sim/CallRecord.h"
 #include "sim/ControlCommands.h"
 #include "sim/ControlServer.h"
@@ -14,7 +16,8 @@ class SimOptions;
 
 // One simulated device on one bus: takes the driver calls off the device
 // socket, injects the faults asked for, records and prints every call, and
-// answers the control socket.
+// answers the control socket. It also plays the ASIO driver: serves the pipe
+// of the panel's reset notices and sends open-window requests.
 class Simulator : public QObject
 {
     Q_OBJECT
@@ -22,7 +25,8 @@ class Simulator : public QObject
 public:
     explicit Simulator(const SimOptions& options, QObject* parent = nullptr);
 
-    // Plugs the device and opens the control socket.
+    // Plugs the device, serves the ASIO notice pipe unless another process
+    // does, and opens the control socket.
     bool start(QString* error);
     QString readyLine() const;
 
@@ -33,7 +37,13 @@ public:
     const FaultInjector& faults() const { return m_faults; }
     DeviceServer& deviceServer() { return m_deviceServer; }
     const DeviceServer& deviceServer() const { return m_deviceServer; }
+    AsioNoticeServer& asioServer() { return m_asioServer; }
+    const AsioNoticeServer& asioServer() const { return m_asioServer; }
+    const AsioRequestSender& asioSender() const { return m_asioSender; }
     QString controlPath() const { return m_controlPath; }
+
+    // Sends one message to the panel's request pipe, recorded and printed.
+    const CallEntry& sendAsioRequest(const QByteArray& message);
 
 signals:
     void quitRequested();
@@ -43,6 +53,8 @@ private:
     void onConnectionClosed(quint64 connection, const QString& reason);
     void onRequest(quint64 connection, quint32 code, const QByteArray& input, quint32 outputCapacity);
     void onMalformedRequest(quint64 connection, qsizetype length);
+    void onAsioMessage(const QByteArray& message);
+    void serveAsioPipe();
     void print(const CallEntry& entry, const MixerRecord& mixerBefore = MixerRecord());
 
     bool m_quiet;
@@ -52,7 +64,9 @@ private:
     SimDevice m_device;
     FaultInjector m_faults;
     ControlCommands m_commands;
+    AsioRequestSender m_asioSender;
     // Last, so they go first and no socket outlives what it reports to.
+    AsioNoticeServer m_asioServer;
     DeviceServer m_deviceServer;
     ControlServer m_controlServer;
 };

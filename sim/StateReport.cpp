@@ -101,6 +101,18 @@ QJsonObject StateReport::faultsJson() const
     };
 }
 
+QJsonObject StateReport::asioJson() const
+{
+    const AsioNoticeServer& server = m_simulator.asioServer();
+    return QJsonObject {
+        { QStringLiteral("serving"), server.isServing() },
+        { QStringLiteral("notices"), server.notices() },
+        { QStringLiteral("messages"), server.messages() },
+        { QStringLiteral("lastMessage"), QString::fromLatin1(server.lastMessage().toHex()) },
+        { QStringLiteral("requestsSent"), m_simulator.asioSender().sentCount() },
+    };
+}
+
 QJsonObject StateReport::toJson() const
 {
     const DeviceState& state = m_simulator.device().state();
@@ -134,6 +146,7 @@ QJsonObject StateReport::toJson() const
         { QStringLiteral("mixer"), mixerJson() },
         { QStringLiteral("meter"), m_simulator.device().meter().isMoving() ? QStringLiteral("moving") : QStringLiteral("fixed") },
         { QStringLiteral("faults"), faultsJson() },
+        { QStringLiteral("asio"), asioJson() },
     };
 }
 
@@ -185,6 +198,17 @@ QString StateReport::faultsText() const
         + row("slow replies", delays.isEmpty() ? QStringLiteral("none") : delays.join(QStringLiteral("; ")));
 }
 
+QString StateReport::asioText() const
+{
+    const AsioNoticeServer& server = m_simulator.asioServer();
+    const QString serving = server.isServing()
+        ? QStringLiteral("served, %1 open connection(s), %2").arg(server.connectionCount()).arg(server.socketPath())
+        : QStringLiteral("not served");
+    return row("ASIO notice pipe", serving)
+        + row("ASIO notices", QStringLiteral("%1 reset notice(s) in %2 message(s)").arg(server.notices()).arg(server.messages()))
+        + row("ASIO requests", QStringLiteral("%1 sent").arg(m_simulator.asioSender().sentCount()));
+}
+
 QString StateReport::toText() const
 {
     const DeviceState& state = m_simulator.device().state();
@@ -214,7 +238,8 @@ QString StateReport::toText() const
         + channelsText()
         + mixerText()
         + row("meter", m_simulator.device().meter().isMoving() ? QStringLiteral("moving test signal") : QStringLiteral("fixed values"))
-        + faultsText();
+        + faultsText()
+        + asioText();
     text.chop(1);
     return text;
 }

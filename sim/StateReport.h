@@ -17,9 +17,11 @@ public:
 private:
     QJsonObject mixerJson() const;
     QJsonObject faultsJson() const;
+    QJsonObject asioJson() const;
     QString channelsText() const;
     QString mixerText() const;
     QString faultsText() const;
+    QString asioText() const;
 
     const Simulator& m_simulator;
 };

@@ -1,5 +1,7 @@
 #include "platform/DeviceIo.h"
 #include "platform/WinError.h"
+#include "platform/posix/RuntimeDir.h"
+#include "platform/posix/SeqPacketSocket.h"
 #include "sim/IoCodes.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -13,6 +15,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -108,6 +111,103 @@ QByteArray mixerRecord()
     return record;
 }
 
+// A client of a pipe socket, as the panel opens the ASIO driver's notice pipe.
+class PipeClient
+{
+public:
+    explicit PipeClient(const QString& socketPath)
+        : m_fd(platform::posix::connectSeqPacket(socketPath.toStdString(), m_error))
+    {
+    }
+    ~PipeClient() { platform::posix::closeSocket(m_fd); }
+    PipeClient(const PipeClient&) = delete;
+    PipeClient& operator=(const PipeClient&) = delete;
+
+    bool isOpen() const { return m_fd != platform::posix::kInvalidSocket; }
+    std::uint32_t openError() const { return m_error; }
+
+    bool send(const QByteArray& message)
+    {
+        return platform::posix::sendMessage(m_fd, message.constData(), static_cast<std::size_t>(message.size()), 2000, m_error);
+    }
+
+    // True when the server hangs up within two seconds.
+    bool closedByServer()
+    {
+        char byte;
+        platform::posix::ReceivedMessage received;
+        return !platform::posix::receiveMessage(m_fd, &byte, 1, 2000, received, m_error) && received.closed;
+    }
+
+private:
+    std::uint32_t m_error = 0;
+    int m_fd;
+};
+
+// Sends one message on a connection of its own, as the panel sends its reset notice.
+bool sendOnce(const QString& socketPath, const QByteArray& message)
+{
+    PipeClient client(socketPath);
+    return client.isOpen() && client.send(message);
+}
+
+// The panel's end of its request pipe: one message per connection.
+class RequestPipeServer
+{
+public:
+    struct Connection {
+        QByteArray message;
+        bool truncated = true;
+        bool closedAfter = false; // nothing followed the message
+    };
+
+    explicit RequestPipeServer(const QString& baseDir)
+        : m_path(baseDir + "/pipe/KestrumASIOToPannel")
+    {
+        std::uint32_t error = 0;
+        if (platform::posix::ensurePrivateDir((baseDir + "/pipe").toStdString(), error))
+            m_fd = platform::posix::listenSeqPacket(m_path.toStdString(), error);
+    }
+    ~RequestPipeServer()
+    {
+        platform::posix::closeSocket(m_fd);
+        QFile::remove(m_path);
+    }
+    RequestPipeServer(const RequestPipeServer&) = delete;
+    RequestPipeServer& operator=(const RequestPipeServer&) = delete;
+
+    bool isListening() const { return m_fd != platform::posix::kInvalidSocket; }
+
+    // The next connection and what it carried; none when no client came within two seconds.
+    std::optional<Connection> take()
+    {
+        std::uint32_t error = 0;
+        const int fd = platform::posix::acceptSeqPacket(m_fd, 2000, error);
+        if (fd == platform::posix::kInvalidSocket)
+            return std::nullopt;
+        // Larger than any message, so that a longer or a merged one shows.
+        QByteArray buffer(2 * 65536, '\0');
+        Connection connection;
+        platform::posix::ReceivedMessage received;
+        if (platform::posix::receiveMessage(fd, buffer.data(), static_cast<std::size_t>(buffer.size()), 2000, received, error) && !received.closed) {
+            connection.message = buffer.left(static_cast<qsizetype>(received.length));
+            connection.truncated = received.truncated;
+            connection.closedAfter = !platform::posix::receiveMessage(fd, buffer.data(), 1, 2000, received, error) && received.closed;
+        }
+        platform::posix::closeSocket(fd);
+        return connection;
+    }
+
+private:
+    QString m_path;
+    int m_fd = platform::posix::kInvalidSocket;
+};
+
+QJsonObject asioOf(SimProcess& sim)
+{
+    return sim.state()["asio"].toObject();
+}
+
 struct CliRun {
     int exitCode = -1;
     QString out;
@@ -154,8 +254,18 @@ private slots:
     void runsSideBySideOnOtherBuses();
     void commandLineClient();
     void printsOneLinePerCall();
+    void countsResetNotices();
+    void asioServeOffLeavesNoticePipeUnserved();
+    void sendsOpenWindowRequests();
+    void sendsRequestsOfAnyLength();
+    void secondSimDoesNotStealNoticePipe();
+    void printsOneLinePerAsioMessage();
 
 private:
+    QString noticePipe() const { return m_environment.baseDir() + "/pipe/KestrumPannelToASIO"; }
+    QJsonObject asioState() { return asioOf(*m_sim); }
+    QList<QJsonObject> recordOf(SimProcess& sim, const QString& kind);
+
     TestEnvironment m_environment;
     std::unique_ptr<SimProcess> m_sim;
 };
@@ -169,6 +279,16 @@ void TestSim::init()
 void TestSim::cleanup()
 {
     m_sim.reset();
+}
+
+QList<QJsonObject> TestSim::recordOf(SimProcess& sim, const QString& kind)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue& entry : sim.record()) {
+        if (entry["kind"].toString() == kind)
+            found.append(entry.toObject());
+    }
+    return found;
 }
 
 void TestSim::refusesMalformedCalls()
@@ -510,6 +630,20 @@ void TestSim::commandLineClient()
     const CliRun help = runCli({ "--help" });
     QCOMPARE(help.exitCode, 0);
     QVERIFY(help.out.contains("fail <code|name> once|always|off|<N> [error]"));
+    QVERIFY(help.out.contains("asio-serve on|off"));
+    QVERIFY(help.out.contains("asio-request --length <n>"));
+
+    const CliRun unserved = runCli({ "--control", control, "asio-request", "0", "0", "0", "0", "1" });
+    QCOMPARE(unserved.exitCode, 1);
+    QVERIFY2(unserved.err.contains("error 2"), qPrintable(unserved.err));
+
+    RequestPipeServer panel(m_environment.baseDir());
+    QVERIFY(panel.isListening());
+    const CliRun request = runCli({ "--control", control, "asio-request", "--hex", "0102", "03" });
+    QCOMPARE(request.exitCode, 0);
+    const std::optional<RequestPipeServer::Connection> received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message, QByteArray::fromHex("010203"));
 }
 
 void TestSim::printsOneLinePerCall()
@@ -529,6 +663,204 @@ void TestSim::printsOneLinePerCall()
     QVERIFY2(out.contains("io_write_usb_control mic volume ch 1 = 112 -> ok"), qPrintable(out));
     QVERIFY2(out.contains("io_set_mixer: output gains 4,5 = 0.501; cell (3,31) = 0.25; cell (64,0) = 1 -> ok"), qPrintable(out));
     QVERIFY2(out.contains("io_get_device_pid -> ok 2"), qPrintable(out));
+}
+
+void TestSim::countsResetNotices()
+{
+    QCOMPARE(asioState(), (QJsonObject { { "serving", true }, { "notices", 0 }, { "messages", 0 }, { "lastMessage", "" }, { "requestsSent", 0 } }));
+
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QTRY_COMPARE(asioState()["notices"].toInt(), 1);
+
+    // Only the single byte "1" is a reset notice.
+    QVERIFY(sendOnce(noticePipe(), "2"));
+    QVERIFY(sendOnce(noticePipe(), "11"));
+    QTRY_COMPARE(asioState()["messages"].toInt(), 3);
+    QCOMPARE(asioState()["notices"].toInt(), 1);
+    QCOMPARE(asioState()["lastMessage"].toString(), QString("3131"));
+
+    // Every message on a connection counts, not only the first.
+    PipeClient held(noticePipe());
+    QVERIFY(held.send("1"));
+    QVERIFY(held.send("1"));
+    QTRY_COMPARE(asioState()["messages"].toInt(), 5);
+    QCOMPARE(asioState()["notices"].toInt(), 3);
+
+    const QList<QJsonObject> notices = recordOf(*m_sim, "asio-notice");
+    QStringList received;
+    for (const QJsonObject& entry : notices)
+        received.append(entry["in"].toString());
+    QCOMPARE(received, (QStringList { "31", "32", "3131", "31", "31" }));
+    QVERIFY(notices[1]["seq"].toInteger() > notices[0]["seq"].toInteger());
+    QVERIFY(notices[1]["t_us"].toInteger() >= notices[0]["t_us"].toInteger());
+
+    m_sim->clearRecord();
+    QCOMPARE(m_sim->record().size(), 0);
+    QCOMPARE(asioState()["notices"].toInt(), 3);
+}
+
+void TestSim::asioServeOffLeavesNoticePipeUnserved()
+{
+    PipeClient held(noticePipe());
+    QVERIFY(held.send("1"));
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QTRY_COMPARE(asioState()["notices"].toInt(), 2);
+    // The connection its client closed is gone; the held one stays.
+    QByteArray status;
+    QTRY_VERIFY(m_sim->command({ "status" }, &status) && status.contains("served, 1 open connection(s)"));
+
+    QByteArray reply;
+    QVERIFY(m_sim->command({ "asio-serve", "off" }, &reply));
+    QVERIFY2(reply.contains("1 connection(s) dropped"), reply.constData());
+    QVERIFY(held.closedByServer());
+    QCOMPARE(asioState()["serving"].toBool(), false);
+    QVERIFY(!QFile::exists(noticePipe()));
+    PipeClient refused(noticePipe());
+    QVERIFY(!refused.isOpen());
+    QCOMPARE(refused.openError(), platform::winerror::kFileNotFound);
+    QVERIFY(m_sim->command({ "asio-serve", "off" }));
+
+    QVERIFY(m_sim->command({ "asio-serve", "on" }));
+    QCOMPARE(asioState()["serving"].toBool(), true);
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QTRY_COMPARE(asioState()["notices"].toInt(), 3);
+
+    QVERIFY(!m_sim->command({ "asio-serve", "maybe" }));
+    QVERIFY(!m_sim->command({ "asio-serve" }));
+}
+
+void TestSim::sendsOpenWindowRequests()
+{
+    QByteArray reply;
+    QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "0", "1" }, &reply));
+    QVERIFY2(reply.contains("error 2"), reply.constData());
+
+    RequestPipeServer panel(m_environment.baseDir());
+    QVERIFY(panel.isListening());
+    QVERIFY(m_sim->command({ "asio-request", "0", "0", "0", "0", "1" }));
+    std::optional<RequestPipeServer::Connection> received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message, QByteArray(16, '\0') + littleEndian(1, 4));
+    QVERIFY(!received->truncated);
+    QVERIFY(received->closedAfter);
+
+    QVERIFY(m_sim->command({ "asio-request", "0xFFFFFFFF", "4294967295", "0x10", "16", "0xdeadbeef" }));
+    received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message, littleEndian(0xFFFFFFFFu, 4) + littleEndian(0xFFFFFFFFu, 4) + littleEndian(16, 4)
+                 + littleEndian(16, 4) + littleEndian(0xDEADBEEFu, 4));
+
+    QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "0", "4294967296" }));
+    QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "one", "1" }));
+    QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "1" }));
+    QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "0", "0", "1" }));
+    QVERIFY(!panel.take());
+
+    QCOMPARE(asioState()["requestsSent"].toInt(), 2);
+    const QList<QJsonObject> requests = recordOf(*m_sim, "asio-request");
+    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests[0]["status"].toBool(), false);
+    QCOMPARE(requests[0]["error"].toInt(), 2);
+    QCOMPARE(requests[1]["status"].toBool(), true);
+    QCOMPARE(requests[1]["error"].toInt(), 0);
+    QCOMPARE(requests[1]["out"].toString(), QString("0000000000000000000000000000000001000000"));
+}
+
+void TestSim::sendsRequestsOfAnyLength()
+{
+    RequestPipeServer panel(m_environment.baseDir());
+    QVERIFY(panel.isListening());
+
+    QVERIFY(m_sim->command({ "asio-request", "--hex", "0102", "0304ff" }));
+    std::optional<RequestPipeServer::Connection> received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message, QByteArray::fromHex("01020304ff"));
+    QVERIFY(received->closedAfter);
+
+    QVERIFY(m_sim->command({ "asio-request", "--length", "2000" }));
+    received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message.size(), 2000);
+    QVERIFY(!received->truncated);
+    QVERIFY(received->closedAfter);
+    QCOMPARE(qFromLittleEndian<quint32>(received->message.constData() + 16), 1u);
+    QCOMPARE(static_cast<quint8>(received->message.at(1000)), quint8(1000 & 0xFF));
+
+    // Too short to hold word 4: nothing in it asks for the window.
+    QVERIFY(m_sim->command({ "asio-request", "--length", "19" }));
+    received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message.size(), 19);
+    QCOMPARE(received->message.at(16), char(16));
+
+    QByteArray largest(65536, '\0');
+    for (qsizetype i = 0; i < largest.size(); ++i)
+        largest[i] = static_cast<char>(i * 7);
+    QVERIFY(m_sim->command({ "asio-request", "--hex", QString::fromLatin1(largest.toHex()) }));
+    received = panel.take();
+    QVERIFY(received);
+    QCOMPARE(received->message, largest);
+    QVERIFY(received->closedAfter);
+
+    // An empty message cannot be told from the close on a socket; the record shows it went out.
+    QVERIFY(m_sim->command({ "asio-request", "--hex" }));
+    QVERIFY(panel.take());
+    const QJsonObject empty = recordOf(*m_sim, "asio-request").last();
+    QCOMPARE(empty["out"].toString(), QString());
+    QCOMPARE(empty["status"].toBool(), true);
+    QCOMPARE(asioState()["requestsSent"].toInt(), 5);
+
+    QVERIFY(!m_sim->command({ "asio-request", "--length", "65537" }));
+    QVERIFY(!m_sim->command({ "asio-request", "--length" }));
+    QVERIFY(!m_sim->command({ "asio-request", "--hex", "012" }));
+    QVERIFY(!m_sim->command({ "asio-request", "--hex", "zz" }));
+    QVERIFY(!m_sim->command({ "asio-request", "--hex", QString::fromLatin1(largest.toHex()), "00" }));
+    QVERIFY(!panel.take());
+}
+
+void TestSim::secondSimDoesNotStealNoticePipe()
+{
+    SimProcess second({ "--bus", "2", "--control", m_environment.baseDir() + "/second.ctl" });
+    QVERIFY(second.waitUntilReady());
+    QCOMPARE(asioOf(second)["serving"].toBool(), false);
+    QCOMPARE(asioState()["serving"].toBool(), true);
+    // The device side of the second sim works all the same.
+    OpenDevice device(2);
+    QCOMPARE(device.read(iocode::kGetDevicePid, 4), 2);
+
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QTRY_COMPARE(asioState()["notices"].toInt(), 1);
+    QCOMPARE(asioOf(second)["messages"].toInt(), 0);
+
+    QVERIFY(!second.command({ "asio-serve", "on" }));
+    QVERIFY(m_sim->command({ "asio-serve", "off" }));
+    QVERIFY(second.command({ "asio-serve", "on" }));
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QTRY_COMPARE(asioOf(second)["notices"].toInt(), 1);
+}
+
+void TestSim::printsOneLinePerAsioMessage()
+{
+    QVERIFY(m_sim->command({ "asio-serve", "off" }));
+    SimProcess loud({ "--bus", "7", "--control", m_environment.baseDir() + "/loud.ctl" }, SimProcess::Output::Verbose);
+    QVERIFY(loud.waitUntilReady());
+    QCOMPARE(asioOf(loud)["serving"].toBool(), true);
+
+    QVERIFY(sendOnce(noticePipe(), "1"));
+    QVERIFY(sendOnce(noticePipe(), "12"));
+    QVERIFY(!loud.command({ "asio-request", "0", "0", "0", "0", "1" }));
+    {
+        RequestPipeServer panel(m_environment.baseDir());
+        QVERIFY(loud.command({ "asio-request", "--length", "3" }));
+        QVERIFY(panel.take());
+    }
+    QTRY_VERIFY(loud.output().contains("-> ok"));
+
+    const QString out = QString::fromUtf8(loud.output());
+    QVERIFY2(out.contains("asio reset notice received\n"), qPrintable(out));
+    QVERIFY2(out.contains("asio pipe message received, no reset notice: 2 byte(s): 31 32\n"), qPrintable(out));
+    QVERIFY2(out.contains("asio request of 20 bytes, words 0 0 0 0 1 -> failed, error 2\n"), qPrintable(out));
+    QVERIFY2(out.contains("asio request of 3 byte(s): 00 01 02 -> ok\n"), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestSim)
