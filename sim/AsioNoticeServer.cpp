@@ -5,16 +5,18 @@
 #include "platform/posix/SeqPacketSocket.h"
 #include "sim/AsioMessage.h"
 #include "sim/AsioPipe.h"
+#include "sim/SeqPacketListener.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 
 AsioNoticeServer::AsioNoticeServer(QObject* parent)
     : QObject(parent)
     // The panel sends one byte; anything past the largest message is cut off.
+    , m_listener(new SeqPacketListener(this))
     , m_buffer(asiomessage::kMaxSize, Qt::Uninitialized)
 {
+    connect(m_listener, &SeqPacketListener::accepted, this, &AsioNoticeServer::onIncomingConnection);
 }
 
 AsioNoticeServer::~AsioNoticeServer()
@@ -37,33 +39,17 @@ bool AsioNoticeServer::resolveSocketPath(QString* error)
     return true;
 }
 
-bool AsioNoticeServer::servedElsewhere() const
+bool AsioNoticeServer::isServing() const
 {
-    std::uint32_t error = 0;
-    const int fd = platform::posix::connectSeqPacket(m_socketPath.toStdString(), error);
-    platform::posix::closeSocket(fd);
-    return fd != platform::posix::kInvalidSocket;
+    return m_listener->isListening();
 }
 
 bool AsioNoticeServer::serve(QString* error)
 {
     if (isServing())
         return true;
-    if (!resolveSocketPath(error))
-        return false;
-    if (servedElsewhere()) {
-        *error = QStringLiteral("%1 is already served at %2").arg(asiopipe::displayName(asiopipe::kNoticePipe), m_socketPath);
-        return false;
-    }
-    std::uint32_t code = 0;
-    m_listenFd = platform::posix::listenSeqPacket(m_socketPath.toStdString(), code);
-    if (m_listenFd < 0) {
-        *error = QStringLiteral("cannot listen at %1 (error %2)").arg(m_socketPath).arg(code);
-        return false;
-    }
-    m_listenNotifier = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
-    connect(m_listenNotifier, &QSocketNotifier::activated, this, &AsioNoticeServer::onIncomingConnection);
-    return true;
+    return resolveSocketPath(error)
+        && m_listener->listen(m_socketPath, asiopipe::displayName(asiopipe::kNoticePipe), error);
 }
 
 int AsioNoticeServer::stop()
@@ -71,22 +57,12 @@ int AsioNoticeServer::stop()
     const QList<int> open = m_connections.keys();
     for (const int fd : open)
         dropConnection(fd);
-    if (isServing()) {
-        delete m_listenNotifier;
-        m_listenNotifier = nullptr;
-        platform::posix::closeSocket(m_listenFd);
-        m_listenFd = -1;
-        QFile::remove(m_socketPath);
-    }
+    m_listener->close();
     return static_cast<int>(open.size());
 }
 
-void AsioNoticeServer::onIncomingConnection()
+void AsioNoticeServer::onIncomingConnection(int fd)
 {
-    std::uint32_t error = 0;
-    const int fd = platform::posix::acceptSeqPacket(m_listenFd, 0, error);
-    if (fd < 0)
-        return;
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this, fd] { onReadable(fd); });
     m_connections.insert(fd, notifier);

@@ -6,6 +6,7 @@
 #include <QString>
 
 class QSocketNotifier;
+class SeqPacketListener;
 
 // The ASIO driver's end of \\.\pipe\KestrumPannelToASIO: takes any number of
 // connections and reports every message that arrives on them, counting the
@@ -19,7 +20,7 @@ public:
     ~AsioNoticeServer() override;
 
     QString socketPath() const { return m_socketPath; }
-    bool isServing() const { return m_listenFd >= 0; }
+    bool isServing() const;
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     int notices() const { return m_notices; }
     int messages() const { return m_messages; }
@@ -35,15 +36,13 @@ signals:
     void messageReceived(const QByteArray& message);
 
 private:
-    void onIncomingConnection();
+    void onIncomingConnection(int fd);
     void onReadable(int fd);
     void dropConnection(int fd);
     bool resolveSocketPath(QString* error);
-    bool servedElsewhere() const;
 
     QString m_socketPath;
-    int m_listenFd = -1;
-    QSocketNotifier* m_listenNotifier = nullptr;
+    SeqPacketListener* m_listener;
     QHash<int, QSocketNotifier*> m_connections;
     QByteArray m_buffer;
     int m_notices = 0;

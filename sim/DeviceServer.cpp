@@ -1,17 +1,16 @@
 #include "sim/DeviceServer.h"
 
 #include "platform/posix/RuntimeDir.h"
-#include "platform/posix/SeqPacketSocket.h"
 #include "platform/posix/WireFormat.h"
 #include "sim/DeviceConnection.h"
-
-#include <QFile>
-#include <QSocketNotifier>
+#include "sim/SeqPacketListener.h"
 
 DeviceServer::DeviceServer(int bus, QObject* parent)
     : QObject(parent)
     , m_bus(bus)
+    , m_listener(new SeqPacketListener(this))
 {
+    connect(m_listener, &SeqPacketListener::accepted, this, &DeviceServer::onIncomingConnection);
 }
 
 // Quiet teardown: whoever listens to the signals may be going away too.
@@ -19,7 +18,7 @@ DeviceServer::~DeviceServer()
 {
     qDeleteAll(m_connections);
     m_connections.clear();
-    stopListening();
+    m_listener->close();
 }
 
 bool DeviceServer::resolveSocketPath(QString* error)
@@ -35,12 +34,9 @@ bool DeviceServer::resolveSocketPath(QString* error)
     return true;
 }
 
-bool DeviceServer::busIsServedElsewhere() const
+bool DeviceServer::isPlugged() const
 {
-    std::uint32_t error = 0;
-    const int fd = platform::posix::connectSeqPacket(m_socketPath.toStdString(), error);
-    platform::posix::closeSocket(fd);
-    return fd != platform::posix::kInvalidSocket;
+    return m_listener->isListening();
 }
 
 bool DeviceServer::plug(QString* error)
@@ -49,35 +45,12 @@ bool DeviceServer::plug(QString* error)
         return true;
     if (m_socketPath.isEmpty() && !resolveSocketPath(error))
         return false;
-    if (busIsServedElsewhere()) {
-        *error = QStringLiteral("bus %1 is already served at %2").arg(m_bus).arg(m_socketPath);
-        return false;
-    }
-    std::uint32_t code = 0;
-    m_listenFd = platform::posix::listenSeqPacket(m_socketPath.toStdString(), code);
-    if (m_listenFd < 0) {
-        *error = QStringLiteral("cannot listen at %1 (error %2)").arg(m_socketPath).arg(code);
-        return false;
-    }
-    m_listenNotifier = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
-    connect(m_listenNotifier, &QSocketNotifier::activated, this, &DeviceServer::onIncomingConnection);
-    return true;
-}
-
-void DeviceServer::stopListening()
-{
-    if (!isPlugged())
-        return;
-    delete m_listenNotifier;
-    m_listenNotifier = nullptr;
-    platform::posix::closeSocket(m_listenFd);
-    m_listenFd = -1;
-    QFile::remove(m_socketPath);
+    return m_listener->listen(m_socketPath, QStringLiteral("bus %1").arg(m_bus), error);
 }
 
 void DeviceServer::unplug()
 {
-    stopListening();
+    m_listener->close();
     const QMap<quint64, DeviceConnection*> dropped = std::exchange(m_connections, {});
     for (auto it = dropped.cbegin(); it != dropped.cend(); ++it) {
         delete it.value();
@@ -85,12 +58,8 @@ void DeviceServer::unplug()
     }
 }
 
-void DeviceServer::onIncomingConnection()
+void DeviceServer::onIncomingConnection(int fd)
 {
-    std::uint32_t error = 0;
-    const int fd = platform::posix::acceptSeqPacket(m_listenFd, 0, error);
-    if (fd < 0)
-        return;
     const quint64 id = m_nextConnection++;
     auto* connection = new DeviceConnection(id, fd, this);
     connect(connection, &DeviceConnection::requestReceived, this, &DeviceServer::requestReceived);

@@ -7,7 +7,7 @@
 #include <QString>
 
 class DeviceConnection;
-class QSocketNotifier;
+class SeqPacketListener;
 
 // The device object of one bus: a listening socket that the panel opens as
 // \\.\KestrumAudioBusN, and the connections opened on it. Unplugging drops
@@ -22,7 +22,7 @@ public:
 
     int bus() const { return m_bus; }
     QString socketPath() const { return m_socketPath; }
-    bool isPlugged() const { return m_listenFd >= 0; }
+    bool isPlugged() const;
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 
     // Starts listening. Refuses when another sim already serves the bus.
@@ -39,16 +39,13 @@ signals:
     void malformedRequest(quint64 connection, qsizetype length);
 
 private:
-    void onIncomingConnection();
+    void onIncomingConnection(int fd);
     void onPeerClosed(quint64 connection);
     bool resolveSocketPath(QString* error);
-    bool busIsServedElsewhere() const;
-    void stopListening();
 
     int m_bus;
     QString m_socketPath;
-    int m_listenFd = -1;
-    QSocketNotifier* m_listenNotifier = nullptr;
+    SeqPacketListener* m_listener;
     QMap<quint64, DeviceConnection*> m_connections;
     quint64 m_nextConnection = 1;
 };

@@ -67,9 +67,19 @@ bool waitReadable(const PipeObject& pipe, int fd, std::uint32_t& error)
     }
 }
 
-int messageSocket(const PipeObject* pipe)
+// The socket that carries messages: a server's client, or a client's own.
+bool connectedSocket(const PipeObject* pipe, int& fd, std::uint32_t& error)
 {
-    return pipe->server ? pipe->client : pipe->socket;
+    if (pipe == kInvalidPipeHandle) {
+        error = winerror::kInvalidHandle;
+        return false;
+    }
+    fd = pipe->server ? pipe->client : pipe->socket;
+    if (fd == posix::kInvalidSocket) {
+        error = winerror::kPipeNotConnected;
+        return false;
+    }
+    return true;
 }
 
 void closeIfOpen(int& fd)
@@ -127,16 +137,8 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
               std::uint32_t& bytesRead, std::uint32_t& error)
 {
     bytesRead = 0;
-    if (pipe == kInvalidPipeHandle) {
-        error = winerror::kInvalidHandle;
-        return false;
-    }
-    const int fd = messageSocket(pipe);
-    if (fd == posix::kInvalidSocket) {
-        error = winerror::kPipeNotConnected;
-        return false;
-    }
-    if (!waitReadable(*pipe, fd, error))
+    int fd = posix::kInvalidSocket;
+    if (!connectedSocket(pipe, fd, error) || !waitReadable(*pipe, fd, error))
         return false;
     posix::ReceivedMessage message;
     if (!posix::receiveMessage(fd, buffer, capacity, 0, message, error)) {
@@ -154,15 +156,9 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
 
 bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uint32_t& error)
 {
-    if (pipe == kInvalidPipeHandle) {
-        error = winerror::kInvalidHandle;
+    int fd = posix::kInvalidSocket;
+    if (!connectedSocket(pipe, fd, error))
         return false;
-    }
-    const int fd = messageSocket(pipe);
-    if (fd == posix::kInvalidSocket) {
-        error = winerror::kPipeNotConnected;
-        return false;
-    }
     if (posix::sendMessage(fd, data, length, kWriteLimitMs, error))
         return true;
     if (error == winerror::kDeviceNotConnected)
