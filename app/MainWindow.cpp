@@ -1,7 +1,9 @@
 #include "app/MainWindow.h"
 
 #include "driver/KestrumIoControl.h"
-#include "panels/PanelPlaceholder.h"
+#include "panels/kq.h"
+#include "panels/kx1.h"
+#include "panels/kx2.h"
 #include "settings/Settings.h"
 
 #include <QCloseEvent>
@@ -25,21 +27,27 @@ constexpr int kPollIntervalMs = 400;
 constexpr int kLostAfterFailedReads = 3;
 constexpr unsigned int kFirmwareLength = 10;
 
+template <typename Panel>
+QWidget* createPanel()
+{
+    return new Panel;
+}
+
 } // namespace
 
 struct MainWindow::Model {
     unsigned int pid;
-    const char* name;
     const char* titlePattern;
     const char* addedLogLine;
+    QWidget* (*createPanel)();
 };
 
 const MainWindow::Model* MainWindow::modelForPid(unsigned int pid)
 {
     static const Model models[] = {
-        { 1, "KX1", "Kestrum KX1 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx1 widget to layout." },
-        { 2, "KX2", "Kestrum KX2 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx2 widget to layout." },
-        { 15, "KQ", "Kestrum KQ - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kq widget to layout." },
+        { 1, "Kestrum KX1 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx1 widget to layout.", createPanel<kx1> },
+        { 2, "Kestrum KX2 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx2 widget to layout.", createPanel<kx2> },
+        { 15, "Kestrum KQ - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kq widget to layout.", createPanel<kq> },
     };
     for (const Model& model : models) {
         if (model.pid == pid)
@@ -142,7 +150,7 @@ void MainWindow::callDriverTimerCallback()
     }
     settings->startSetup();
 
-    auto* panel = new PanelPlaceholder(QString::fromLatin1(model->name));
+    QWidget* panel = model->createPanel();
     panel->setParent(this);
     baseLayout->addWidget(panel);
     qDebug() << model->addedLogLine;

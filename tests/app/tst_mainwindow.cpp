@@ -7,10 +7,12 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLayout>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -20,6 +22,7 @@
 namespace {
 
 constexpr quint32 kGetDevicePid = 0xFFDC2084;
+constexpr quint32 kSetMixer = 0xFFDC2040;
 constexpr quint32 kReadUsbControl = 0xFFDC20A0;
 
 const QString kNoDevice = QStringLiteral("声卡未连接！");
@@ -180,8 +183,8 @@ void TestMainWindow::devicePresentAtStartIsDetectedAndWatched()
     const double gapMs = (second.value("t_us").toDouble() - first.value("t_us").toDouble()) / 1000.0;
     QVERIFY2(gapMs > 300 && gapMs < 700, qPrintable(QString("poll gap %1 ms").arg(gapMs)));
 
-    // The detection channel was closed; the settings dialog and the poll keep theirs.
-    QCOMPARE(sim->state().value("connections").toInt(), 2);
+    // The detection channel was closed; the settings dialog, the panel and the poll keep theirs.
+    QCOMPARE(sim->state().value("connections").toInt(), 3);
     QCOMPARE(log->count("Device PID: 2"), 1);
 }
 
@@ -199,10 +202,17 @@ void TestMainWindow::eachKnownModelGetsItsTitle()
     QFETCH(QString, model);
     QFETCH(QString, title);
     QFETCH(QString, addedLine);
+    const QString file = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/" + model.toLower() + ".ini";
+    QFile::remove(file);
     startSim({ "--model", model, "--firmware", "0123456789" });
     startWindow();
     QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), title, 3000);
     QVERIFY(log->contains(addedLine));
+
+    // The model's own panel was built and sent its state from its own file.
+    QCOMPARE(panelCount(), 1);
+    QVERIFY(QFile::exists(file));
+    QVERIFY(sim->calls(kSetMixer).size() > 0);
 }
 
 void TestMainWindow::unknownPidShowsItsLabelEverySecond()

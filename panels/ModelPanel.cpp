@@ -1,0 +1,168 @@
+#include "panels/ModelPanel.h"
+
+#include "controls/Button.h"
+#include "controls/Knob.h"
+#include "driver/KestrumIoControl.h"
+#include "panels/PanelStateFile.h"
+
+#include <QDebug>
+#include <QSettings>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr int kOutputPreset = 100;
+constexpr int kSilentDb = -80;
+constexpr int kDimDb = 20;
+constexpr int kPhoneLeftEntry = 2;
+constexpr int kPhoneRightEntry = 3;
+
+// Inputs to their usual outputs at unity, as every model starts.
+constexpr ModelPanel::MixerCell kUnityCells[] = {
+    { 4, 0 }, { 5, 1 }, { 6, 2 }, { 7, 3 }, { 8, 4 }, { 9, 5 }, { 10, 6 }, { 11, 7 },
+    { 96, 0 }, { 97, 1 },
+    { 128, 0 }, { 129, 1 },
+    { 130, 0 }, { 131, 1 },
+    { 160, 0 }, { 161, 1 }, { 162, 2 }, { 163, 3 }, { 164, 4 }, { 165, 5 }, { 166, 6 }, { 167, 7 },
+};
+
+void setCell(_MIXER_FADER_DATA& mixer, const ModelPanel::MixerCell& cell, double gain)
+{
+    mixer.matrixGains[cell.row][cell.column] = gain;
+}
+
+} // namespace
+
+ModelPanel::ModelPanel()
+    : QWidget(nullptr)
+{
+}
+
+ModelPanel::~ModelPanel()
+{
+    delete driver;
+    delete settings;
+}
+
+int ModelPanel::effectiveLevel(int dB, bool muted, bool dimmed)
+{
+    if (muted)
+        return kSilentDb;
+    return dimmed ? dB - kDimDb : dB;
+}
+
+// The sum of two samples can exceed 32 bits; the mean cannot.
+int ModelPanel::phoneSample(const _MIXER_METER_DATA& meter)
+{
+    const std::int64_t sum = std::int64_t { meter.level[kPhoneLeftEntry] } + meter.level[kPhoneRightEntry];
+    return static_cast<int>(sum / 2);
+}
+
+QString ModelPanel::levelText(int sample)
+{
+    return QString::number(KestrumIoControl::pcmToDb(sample), 'f', 1) + " dB";
+}
+
+bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<int> outputChannels,
+                            const QString& iniFileName)
+{
+    driver = new KestrumIoControl;
+    if (!driver->createDevice()) {
+        qDebug() << openFailureLine;
+        return false;
+    }
+    bool lastPresetOk = false;
+    for (int channel : outputChannels)
+        lastPresetOk = driver->io_set_out_volume(channel, kOutputPreset);
+    if (!lastPresetOk) {
+        qDebug() << "Failed to set output volume.";
+        return false;
+    }
+    settings = PanelStateFile::open(this, iniFileName);
+    return true;
+}
+
+void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells)
+{
+    std::memset(&mixerData, 0, sizeof mixerData);
+    for (double& gain : mixerData.outputGains)
+        gain = 1.0;
+    for (const MixerCell& cell : kUnityCells)
+        setCell(mixerData, cell, 1.0);
+    for (const MixerCell& cell : modelCells)
+        setCell(mixerData, cell, 1.0);
+}
+
+void ModelPanel::sendMicGain(int channel, int value)
+{
+    if (driver->io_set_mic_volume(channel, value * 2))
+        qDebug() << "Mic volume set to:" << value;
+    else
+        qDebug() << "Failed to set mic volume.";
+}
+
+const ModelPanel::MicSwitch ModelPanel::phantom48V {
+    &KestrumIoControl::io_set_mic_48v, "Mic 48V Button Clicked", "Mic 48V switched for channel %1.", "Failed to switch mic 48V."
+};
+const ModelPanel::MicSwitch ModelPanel::pad20dB {
+    &KestrumIoControl::io_set_mic_20db, "Mic 20dB Button Clicked", "Mic 20dB switched for channel %1.", "Failed to switch mic 20dB."
+};
+
+void ModelPanel::switchMic(const MicSwitch& micSwitch, int channel, int state)
+{
+    qDebug() << micSwitch.clickedLine << state;
+    if ((driver->*micSwitch.command)(channel, state))
+        qDebug().noquote() << QString::fromLatin1(micSwitch.switchedLine).arg(channel);
+    else
+        qDebug() << micSwitch.failureLine;
+}
+
+void ModelPanel::sendDirect(std::initializer_list<MixerCell> cells, int state)
+{
+    const double gain = state == 1 ? 1.0 : 0.0;
+    for (const MixerCell& cell : cells)
+        setCell(mixerData, cell, gain);
+    if (driver->io_set_mixer(mixerData))
+        qDebug() << "Monitor Mic set to:" << state;
+    else
+        qDebug() << "Failed to set Monitor Mic.";
+}
+
+void ModelPanel::sendPhoneLevel(const PhonePath& path, int dB)
+{
+    const double gain = KestrumIoControl::dbToValue(dB);
+    setCell(mixerData, path.left, gain);
+    setCell(mixerData, path.right, gain);
+    if (driver->io_set_mixer(mixerData))
+        qDebug() << path.setLine << gain;
+    else
+        qDebug() << path.failureLine;
+}
+
+bool ModelPanel::sendOutputLevel(int firstGain, int level)
+{
+    const double gain = KestrumIoControl::dbToValue(level);
+    mixerData.outputGains[firstGain] = gain;
+    mixerData.outputGains[firstGain + 1] = gain;
+    return driver->io_set_mixer(mixerData);
+}
+
+bool ModelPanel::readMeters()
+{
+    if (driver->io_get_meter_data(meterData))
+        return true;
+    qDebug() << "Failed to read meter data from driver.";
+    return false;
+}
+
+void ModelPanel::storeButton(const char* key, const Button* control)
+{
+    settings->setValue(key, control->status);
+}
+
+void ModelPanel::storeDial(const char* key, const Knob* control)
+{
+    settings->setValue(key, control->value);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "driver/MixerRecords.h"
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <initializer_list>
+
+class Button;
+class KestrumIoControl;
+class Knob;
+class QSettings;
+
+// What every model's panel is made of: its own driver channel, its own ini
+// file, the complete mixer record it always sends whole, and the device
+// commands with their log lines. The model classes add their controls and
+// say which cells and keys each control drives.
+class ModelPanel : public QWidget
+{
+public:
+    // Matrix cell (row, column): columns are sources, rows destinations.
+    struct MixerCell {
+        int row;
+        int column;
+    };
+
+    // A phone-input path: the left and right source cells into one output
+    // and what is logged for it.
+    struct PhonePath {
+        MixerCell left;
+        MixerCell right;
+        const char* setLine;
+        const char* failureLine;
+    };
+
+    // The level an output is driven at: muted silences it whatever else is
+    // set, dimmed lowers it by 20 dB.
+    static int effectiveLevel(int dB, bool muted, bool dimmed);
+    // The phone input's level: the mean of its left and right samples.
+    static int phoneSample(const _MIXER_METER_DATA& meter);
+    static QString levelText(int sample);
+
+protected:
+    ModelPanel();
+    ~ModelPanel() override;
+
+    // Opens the channel, presets the given output volumes to 100 (only the
+    // last preset's answer counts) and opens the ini file. False, logged,
+    // when the panel must stay empty and inert.
+    bool openDevice(const char* openFailureLine, std::initializer_list<int> outputChannels,
+                    const QString& iniFileName);
+    // Clears the record and sets the unity routing every model starts from,
+    // plus the model's own extra cells.
+    void initialiseMixer(std::initializer_list<MixerCell> modelCells);
+    template <typename Panel>
+    void startMeterTimer(void (Panel::*poll)());
+
+    void sendMicGain(int channel, int value);
+    // A microphone switch: the USB command that sets it and its log lines.
+    struct MicSwitch {
+        bool (KestrumIoControl::*command)(int channel, int state);
+        const char* clickedLine;
+        const char* switchedLine; // %1: the channel
+        const char* failureLine;
+    };
+    static const MicSwitch phantom48V;
+    static const MicSwitch pad20dB;
+    void switchMic(const MicSwitch& micSwitch, int channel, int state);
+    void sendDirect(std::initializer_list<MixerCell> cells, int state);
+    void sendPhoneLevel(const PhonePath& path, int dB);
+    // Writes the level into the output's two gains and sends the record.
+    bool sendOutputLevel(int firstGain, int level);
+    // Fills the meter record; false, logged, when the driver did not answer.
+    bool readMeters();
+
+    void storeButton(const char* key, const Button* control);
+    void storeDial(const char* key, const Knob* control);
+
+    _MIXER_FADER_DATA mixerData {};
+    _MIXER_METER_DATA meterData {};
+    QSettings* settings = nullptr;
+    KestrumIoControl* driver = nullptr;
+};
+
+template <typename Panel>
+void ModelPanel::startMeterTimer(void (Panel::*poll)())
+{
+    auto* meterTimer = new QTimer(this);
+    connect(meterTimer, &QTimer::timeout, static_cast<Panel*>(this), poll);
+    meterTimer->start(500);
+}

@@ -1,0 +1,209 @@
+#include "panels/PanelRecipes.h"
+
+#include "controls/Button.h"
+#include "controls/Knob.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace PanelRecipes {
+
+namespace {
+
+const QColor kKnobTextColour = QColor::fromString("#00ff7f");
+const QColor kGainArcColour = QColor::fromString("#f1fa8c");
+const char* const kButtonGrey = "#8a95aa";
+const char* const kButtonFace = "#1b1e23";
+constexpr int kButtonWidth = 80;
+constexpr int kKeyButtonHeight = 40;
+constexpr int kPhoneRowSpacing = 8;
+
+QLabel* centredLabel(QWidget* panel, const QString& text, const QString& styleSheet)
+{
+    auto* label = new QLabel(text, panel);
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet(styleSheet);
+    return label;
+}
+
+QLabel* columnTitle(QWidget* panel, const QString& text)
+{
+    return centredLabel(panel, text, "font-weight: bold; font-size: 12px; color: white;");
+}
+
+QLabel* caption(QWidget* panel, const QString& text)
+{
+    return centredLabel(panel, text, "font-size: 12px; color: white;");
+}
+
+QLabel* levelReadout(QWidget* panel)
+{
+    return centredLabel(panel, "-160 dB", "color: #888888; font-size: 8px;");
+}
+
+QLabel* phoneCaption(QWidget* panel, const QString& text)
+{
+    return centredLabel(panel, text, "font-size: 10px; color: white;");
+}
+
+Knob* knob(QWidget* panel, int size, int minValue, int maxValue)
+{
+    auto* knob = new Knob(panel);
+    knob->setGeometry(10, 10, size, size);
+    knob->setFixedSize(size, size);
+    knob->textColor = kKnobTextColour;
+    knob->shadowColor = kKnobTextColour;
+    knob->minValue = minValue;
+    knob->maxValue = maxValue;
+    knob->value = minValue;
+    return knob;
+}
+
+Knob* gainKnob(QWidget* panel, int maxGain, int displayOffset)
+{
+    Knob* gain = knob(panel, 120, 0, maxGain);
+    gain->arcColor = kGainArcColour;
+    gain->displayOffset = displayOffset;
+    return gain;
+}
+
+Knob* volumeKnob(QWidget* panel)
+{
+    return knob(panel, 120, -80, 6);
+}
+
+// Drawn on an 80-pixel geometry but held at 70, which shrinks it a little
+// beside its readout.
+Knob* phoneKnob(QWidget* panel)
+{
+    Knob* phone = knob(panel, 80, -80, 6);
+    phone->setFixedSize(70, 70);
+    phone->arcWidth = 3;
+    phone->fontSize = 10;
+    return phone;
+}
+
+Button* switchButton(QWidget* panel, const QString& text, const QString& colour)
+{
+    auto* button = new Button(text);
+    button->setParent(panel);
+    button->checkedTextColor = colour;
+    button->glowColor = colour;
+    button->uncheckedTextColor = kButtonGrey;
+    button->borderRadius = 3;
+    button->checkedBackgroundColor = kButtonFace;
+    button->uncheckedBackgroundColor = kButtonFace;
+    button->setMinimumWidth(kButtonWidth);
+    button->setMaximumWidth(kButtonWidth);
+    button->updateStyle();
+    return button;
+}
+
+Button* keyButton(QWidget* panel, const QString& text)
+{
+    Button* button = switchButton(panel, text, kKeyColour);
+    button->setMinimumHeight(kKeyButtonHeight);
+    return button;
+}
+
+PhoneRow addPhoneRow(QWidget* panel, QVBoxLayout* column, const QString& captionText)
+{
+    auto* row = new QHBoxLayout;
+    row->setAlignment(Qt::AlignCenter);
+    row->setSpacing(kPhoneRowSpacing);
+    column->addLayout(row);
+
+    PhoneRow phone;
+    phone.knob = phoneKnob(panel);
+    row->addWidget(phone.knob);
+
+    auto* texts = new QVBoxLayout;
+    texts->setAlignment(Qt::AlignCenter);
+    row->addLayout(texts);
+    phone.levelReadout = levelReadout(panel);
+    texts->addWidget(phone.levelReadout);
+    texts->addWidget(phoneCaption(panel, captionText));
+    return phone;
+}
+
+} // namespace
+
+QHBoxLayout* installRoot(QWidget* panel)
+{
+    auto* root = new QHBoxLayout(panel);
+    root->setAlignment(Qt::AlignCenter);
+    root->setContentsMargins(0, 0, 0, 0);
+    return root;
+}
+
+void addSeparator(QWidget* panel, QHBoxLayout* root)
+{
+    auto* separator = new QFrame(panel);
+    separator->setFrameShape(QFrame::VLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    separator->setFixedWidth(1);
+    separator->setStyleSheet("background-color: #555555;");
+    root->addWidget(separator);
+}
+
+InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
+                           int maxGain, int displayOffset)
+{
+    InputColumn column;
+    column.layout = new QVBoxLayout;
+    column.layout->setContentsMargins(10, 10, 20, 10);
+    root->addLayout(column.layout);
+
+    column.layout->addWidget(columnTitle(panel, title));
+    column.gainKnob = gainKnob(panel, maxGain, displayOffset);
+    column.layout->addWidget(column.gainKnob);
+    column.levelReadout = levelReadout(panel);
+    column.layout->addWidget(column.levelReadout);
+    column.layout->addWidget(caption(panel, "Gain"));
+
+    column.buttonStack = new QVBoxLayout;
+    column.buttonStack->setAlignment(Qt::AlignCenter);
+    column.layout->addLayout(column.buttonStack);
+    return column;
+}
+
+Button* addSwitchButton(QWidget* panel, QVBoxLayout* stack, const QString& text, const QString& colour)
+{
+    Button* button = switchButton(panel, text, colour);
+    stack->addWidget(button);
+    return button;
+}
+
+OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
+                             const QString& phoneCaption)
+{
+    auto* layout = new QVBoxLayout;
+    layout->setAlignment(Qt::AlignCenter);
+    layout->setContentsMargins(20, 10, 10, 10);
+    root->addLayout(layout);
+
+    layout->addWidget(columnTitle(panel, title));
+    OutputColumn column;
+    auto* knobRow = new QHBoxLayout;
+    layout->addLayout(knobRow);
+    column.volumeKnob = volumeKnob(panel);
+    knobRow->addWidget(column.volumeKnob);
+    layout->addWidget(caption(panel, "Volume"));
+
+    auto* keys = new QHBoxLayout;
+    keys->setAlignment(Qt::AlignCenter);
+    layout->addLayout(keys);
+    column.muteButton = keyButton(panel, "MUTE");
+    keys->addWidget(column.muteButton);
+    column.dimButton = keyButton(panel, "DIM");
+    keys->addWidget(column.dimButton);
+
+    if (!phoneCaption.isEmpty())
+        column.phone = addPhoneRow(panel, layout, phoneCaption);
+    layout->addStretch();
+    return column;
+}
+
+} // namespace PanelRecipes

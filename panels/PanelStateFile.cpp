@@ -1,0 +1,31 @@
+#include "panels/PanelStateFile.h"
+
+#include "controls/Button.h"
+#include "controls/Knob.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace PanelStateFile {
+
+QSettings* open(QWidget* panel, const QString& fileName)
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir(dir).mkpath(dir);
+    return new QSettings(dir + fileName, QSettings::IniFormat, panel);
+}
+
+void load(QSettings& settings, std::initializer_list<Entry> entries)
+{
+    for (const Entry& entry : entries) {
+        if (entry.button)
+            entry.button->setValue(settings.value(entry.key, false).toBool());
+        else
+            entry.knob->setValue(settings.value(entry.key, entry.fallback).toInt());
+    }
+    qDebug() << "已从配置文件加载控件状态";
+}
+
+} // namespace PanelStateFile

@@ -1,0 +1,102 @@
+#include "panels/SingleInputPanel.h"
+
+#include "controls/Button.h"
+#include "controls/Knob.h"
+
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHeadphoneGain = 0;
+
+} // namespace
+
+SingleInputPanel::SingleInputPanel(bool logsHeadphoneGain)
+    : logsHeadphoneGain(logsHeadphoneGain)
+{
+}
+
+PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root, int maxGain)
+{
+    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", maxGain, 0);
+    micKnob = column.gainKnob;
+    micLevelLabel = column.levelReadout;
+    return column;
+}
+
+PanelRecipes::PhoneRow SingleInputPanel::addDirectAndHeadphone(QHBoxLayout* root, QVBoxLayout* buttonStack,
+                                                               const QString& phoneCaption)
+{
+    directButton = PanelRecipes::addSwitchButton(this, buttonStack, "DIRECT", PanelRecipes::kDirectColour);
+    PanelRecipes::addSeparator(this, root);
+    const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(this, root, "HEADPHONE", phoneCaption);
+    headphoneKnob = headphone.volumeKnob;
+    headphoneMuteButton = headphone.muteButton;
+    headphoneDimButton = headphone.dimButton;
+    connectSharedControls();
+    return headphone.phone;
+}
+
+void SingleInputPanel::connectSharedControls()
+{
+    connect(micKnob, &Knob::valueChangedSig, this, [this](int value) { micKnobValueChanged(1, value); });
+    // The one input's left and right into the headphone pair.
+    connect(directButton, &Button::pressed, this, [this](bool state) {
+        sendDirect({ { 64, 0 }, { 65, 1 } }, state);
+        storeButton(kDirectKey, directButton);
+        settings->sync();
+    });
+    connect(headphoneKnob, &Knob::valueChangedSig, this, &SingleInputPanel::headphoneKnobValueChanged);
+    connect(headphoneMuteButton, &Button::pressed, this, &SingleInputPanel::headphoneMuteButtonClick);
+    connect(headphoneDimButton, &Button::pressed, this, &SingleInputPanel::headphoneDimButtonClick);
+}
+
+void SingleInputPanel::micKnobValueChanged(int channel, int value)
+{
+    sendMicGain(channel, value);
+    storeDial(kMicKey, micKnob);
+    settings->sync();
+}
+
+void SingleInputPanel::headphoneKnobValueChanged(int dB)
+{
+    const int level = effectiveLevel(dB, headphoneMuted, headphoneDimmed);
+    if (!sendOutputLevel(kHeadphoneGain, level))
+        qDebug() << "Failed to set headphone volume.";
+    else if (logsHeadphoneGain)
+        qDebug() << "Headphone volume set to:" << mixerData.outputGains[kHeadphoneGain];
+    storeDial(kHeadphoneKey, headphoneKnob);
+    settings->sync();
+}
+
+void SingleInputPanel::headphoneMuteButtonClick(int state)
+{
+    headphoneMuted = state == 1;
+    headphoneKnobValueChanged(headphoneMuted ? -80 : headphoneKnob->value);
+    qDebug() << (headphoneMuted ? "Headphone Mute Button Clicked: Mute ON" : "Headphone Mute Button Clicked: Mute OFF");
+    storeButton(kHeadphoneMuteKey, headphoneMuteButton);
+    settings->sync();
+}
+
+void SingleInputPanel::headphoneDimButtonClick(int state)
+{
+    headphoneDimmed = state == 1;
+    headphoneKnobValueChanged(headphoneKnob->value);
+    qDebug() << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
+    storeButton(kHeadphoneDimKey, headphoneDimButton);
+    settings->sync();
+}
+
+void SingleInputPanel::showMicLevel()
+{
+    micLevelLabel->setText(levelText(meterData.level[0]));
+}
+
+void SingleInputPanel::saveControlStates()
+{
+    settings->sync();
+}

@@ -1,0 +1,44 @@
+#include "panels/kq.h"
+
+#include "panels/PanelStateFile.h"
+
+#include <QHBoxLayout>
+
+using PanelStateFile::button;
+using PanelStateFile::dial;
+
+kq::kq()
+    : SingleInputPanel(false)
+{
+    if (!openDevice("Failed to create device in kq.", { 1, 2 }, "/kq.ini"))
+        return;
+    buildLayout();
+    // With no phone knob, the phone input always reaches the headphones at unity.
+    initialiseMixer({ { 64, 2 }, { 65, 3 } });
+    startMeterTimer(&kq::readMeterDataFromDriver);
+    loadControlStates();
+}
+
+void kq::buildLayout()
+{
+    QHBoxLayout* root = PanelRecipes::installRoot(this);
+    const PanelRecipes::InputColumn mic = addMicColumn(root, 42);
+    addDirectAndHeadphone(root, mic.buttonStack, QString());
+}
+
+void kq::readMeterDataFromDriver()
+{
+    if (readMeters())
+        showMicLevel();
+}
+
+void kq::loadControlStates()
+{
+    PanelStateFile::load(*settings, {
+        button(kDirectKey, directButton),
+        dial(kMicKey, micKnob, 0),
+        dial(kHeadphoneKey, headphoneKnob, -80),
+        button(kHeadphoneMuteKey, headphoneMuteButton),
+        button(kHeadphoneDimKey, headphoneDimButton),
+    });
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "panels/SingleInputPanel.h"
+
+// The panel of the KQ: one microphone input and the headphone output with
+// MUTE and DIM; the phone input always reaches the headphones at unity.
+// Every change goes to the device at once and into "kq.ini".
+class kq : public SingleInputPanel
+{
+public:
+    kq();
+
+    void readMeterDataFromDriver();
+    void loadControlStates();
+
+private:
+    void buildLayout();
+};

@@ -1,0 +1,112 @@
+#include "panels/kx1.h"
+
+#include "controls/Button.h"
+#include "controls/Knob.h"
+#include "driver/KestrumIoControl.h"
+#include "panels/PanelStateFile.h"
+
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSettings>
+
+using PanelStateFile::button;
+using PanelStateFile::dial;
+
+namespace {
+
+const char* const kInstrumentKey = "Button/MicInstrIsChecked";
+const char* const kPad20dBKey = "Button/Mic20dBIsChecked";
+const char* const kPhantom48VKey = "Button/Mic48VIsChecked";
+const char* const kPhoneToHeadphoneKey = "Dial/OtgToHpValue";
+
+// Phone input left and right (columns 2 and 3) into the headphone pair.
+const ModelPanel::PhonePath kPhoneToHeadphone { { 64, 2 }, { 65, 3 }, "OTG to HP volume set to:", "Failed to set OTG to HP volume." };
+
+} // namespace
+
+kx1::kx1()
+    : SingleInputPanel(true)
+{
+    if (!openDevice("Failed to create device in kx1.", { 1, 2 }, "/kx1.ini"))
+        return;
+    buildLayout();
+    initialiseMixer({});
+    startMeterTimer(&kx1::readMeterDataFromDriver);
+    loadControlStates();
+}
+
+void kx1::buildLayout()
+{
+    QHBoxLayout* root = PanelRecipes::installRoot(this);
+    const PanelRecipes::InputColumn mic = addMicColumn(root, 42);
+    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour);
+    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour);
+    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
+    const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
+    phoneToHeadphoneKnob = phone.knob;
+    phoneLevelLabel = phone.levelReadout;
+    connectOwnControls();
+}
+
+void kx1::connectOwnControls()
+{
+    connect(micInstrButton, &Button::pressed, this, [this](bool state) { micInstrButtonClick(1, state); });
+    connect(mic20dBButton, &Button::pressed, this, [this](bool state) { mic20dBButtonClick(1, state); });
+    connect(mic48VButton, &Button::pressed, this, [this](bool state) { mic48VButtonClick(1, state); });
+    connect(phoneToHeadphoneKnob, &Knob::valueChangedSig, this, [this](int dB) {
+        sendPhoneLevel(kPhoneToHeadphone, dB);
+        storeDial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob);
+        settings->sync();
+    });
+}
+
+void kx1::micInstrButtonClick(int channel, int state)
+{
+    qDebug() << "Mic Instr Button Clicked" << state;
+    if (driver->io_mic_instr_switch(channel, state)) {
+        qDebug() << "Mic instruction switched for channel 1.";
+        micInstrButton->setText(state == 1 ? "INST" : "MIC");
+    } else {
+        qDebug() << "Failed to switch mic instruction.";
+    }
+    storeButton(kInstrumentKey, micInstrButton);
+    settings->sync();
+}
+
+void kx1::mic48VButtonClick(int channel, int state)
+{
+    switchMic(phantom48V, channel, state);
+    storeButton(kPhantom48VKey, mic48VButton);
+    settings->sync();
+}
+
+void kx1::mic20dBButtonClick(int channel, int state)
+{
+    switchMic(pad20dB, channel, state);
+    storeButton(kPad20dBKey, mic20dBButton);
+    settings->sync();
+}
+
+void kx1::readMeterDataFromDriver()
+{
+    if (!readMeters())
+        return;
+    showMicLevel();
+    phoneLevelLabel->setText(levelText(phoneSample(meterData)));
+}
+
+void kx1::loadControlStates()
+{
+    PanelStateFile::load(*settings, {
+        button(kInstrumentKey, micInstrButton),
+        button(kPad20dBKey, mic20dBButton),
+        button(kPhantom48VKey, mic48VButton),
+        button(kDirectKey, directButton),
+        dial(kMicKey, micKnob, 0),
+        dial(kHeadphoneKey, headphoneKnob, -80),
+        button(kHeadphoneMuteKey, headphoneMuteButton),
+        button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
+    });
+}
