@@ -74,8 +74,8 @@ Knob* volumeKnob(QWidget* panel)
     return knob(panel, 120, -80, 6);
 }
 
-// Drawn on an 80-pixel geometry but held at 70, which shrinks it a little
-// beside its readout.
+// The fixed size wins over the 80-pixel geometry it starts with: the phone
+// knobs are 70 pixels, small beside their readout.
 Knob* phoneKnob(QWidget* panel)
 {
     Knob* phone = knob(panel, 80, -80, 6);
