@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the panel and the tests need,
-# only those that are missing.
+# Installs the Debian 12 packages that are missing: those the build, the
+# panel and the tests need, or with --windows those that cross-compile the
+# Windows half and run its tests under Wine.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
 )
+if [ "${1:-}" = "--windows" ]; then
+    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

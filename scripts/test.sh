@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test suite with CTest.
-# --sanitize runs them built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test suite with CTest:
+# the Linux suites, then the Windows half under Wine (scripts/test-windows.sh).
+# --sanitize runs the Linux suites built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and leaves the Windows half out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,5 +17,8 @@ if [ "${1:-}" = "--sanitize" ]; then
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
 
-cd "$build_dir"
-ctest --output-on-failure -j2
+(cd "$build_dir" && ctest --output-on-failure -j2)
+
+if [ "${1:-}" != "--sanitize" ]; then
+    scripts/test-windows.sh
+fi

@@ -1,10 +1,12 @@
-// The POSIX stand-in of the device channel and the named pipes: where their
-// sockets live, who may reach them, and how a call behaves when the other
-// side misbehaves. The peer here is served by the test itself, so it can
-// stall, close or answer with garbage, which the simulator never does.
+// The POSIX stand-in of the device channel, the named pipes and the shell
+// call: where the sockets live, who may reach them, how a call behaves when
+// the other side misbehaves, and how a program is started. The peer here is
+// served by the test itself, so it can stall, close or answer with garbage,
+// which the simulator never does.
 
 #include "platform/DeviceIo.h"
 #include "platform/NamedPipe.h"
+#include "platform/Shell.h"
 #include "platform/WinError.h"
 #include "platform/posix/RuntimeDir.h"
 #include "platform/posix/SeqPacketSocket.h"
@@ -19,7 +21,9 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -105,6 +109,29 @@ bool sendAsClient(const std::string& message, std::uint32_t& error)
     return sent;
 }
 
+// Puts a directory in front of PATH for one test.
+class PathPrefix
+{
+public:
+    explicit PathPrefix(const QString& dir)
+        : m_saved(qgetenv("PATH"))
+    {
+        qputenv("PATH", QFile::encodeName(dir) + ":" + m_saved);
+    }
+    ~PathPrefix() { qputenv("PATH", m_saved); }
+
+private:
+    QByteArray m_saved;
+};
+
+bool writeProgram(const QString& path, const QByteArray& text, QFile::Permissions permissions)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.setPermissions(permissions);
+}
+
+constexpr QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
 } // namespace
 
 class TestPlatform : public QObject
@@ -123,6 +150,8 @@ private slots:
     void pipeClientWithNobodyServingIsFileNotFound();
     void pipeConnectedClientAndVanishedClient();
     void releasedPipeWaitsReturnAtOnceFromThenOn();
+    void shellStartsTheProgramFromPathAndDoesNotWait();
+    void shellReportsAProgramThatCannotStart();
 
 private:
     TestEnvironment environment;
@@ -429,6 +458,49 @@ void TestPlatform::releasedPipeWaitsReturnAtOnceFromThenOn()
     reader.join();
     QCOMPARE(waitError, winerror::kOperationAborted);
     closePipe(silent);
+}
+
+void TestPlatform::shellStartsTheProgramFromPathAndDoesNotWait()
+{
+    // The program writes its arguments, then waits for the test's word: it
+    // must still be running when the call has returned.
+    QTemporaryDir dir;
+    const QString arguments = dir.filePath("arguments");
+    const QString go = dir.filePath("go");
+    const QString done = dir.filePath("done");
+    const QByteArray script = "#!/bin/sh\n"
+        "printf '%s\\n' \"$@\" > '" + QFile::encodeName(arguments) + ".part'\n"
+        "mv '" + QFile::encodeName(arguments) + ".part' '" + QFile::encodeName(arguments) + "'\n"
+        "i=0; while [ ! -e '" + QFile::encodeName(go) + "' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
+        "touch '" + QFile::encodeName(done) + "'\n";
+    QVERIFY(writeProgram(dir.filePath("kestrum-probe"), script, kExecutable));
+    PathPrefix path(dir.path());
+
+    QCOMPARE(shellExecute("open", "kestrum-probe", "alpha  beta gamma", kShowNormal), std::intptr_t(42));
+    // The middle process is reaped and the program is not our child: no zombie, no child at all.
+    errno = 0;
+    QCOMPARE(::waitpid(-1, nullptr, WNOHANG), pid_t(-1));
+    QCOMPARE(errno, ECHILD);
+
+    QTRY_VERIFY(QFile::exists(arguments));
+    QVERIFY(!QFile::exists(done));
+    QFile written(arguments);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("alpha\nbeta\ngamma\n"));
+    QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+    QTRY_VERIFY(QFile::exists(done));
+}
+
+void TestPlatform::shellReportsAProgramThatCannotStart()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeProgram(dir.filePath("kestrum-not-executable"), "#!/bin/sh\n", QFile::ReadOwner | QFile::WriteOwner));
+    // Found and executable, but the exec itself fails in the started process.
+    QVERIFY(writeProgram(dir.filePath("kestrum-no-interpreter"), "#!/nonexistent/sh\n", kExecutable));
+    PathPrefix path(dir.path());
+
+    for (const char* program : { "kestrum-no-such-program", "kestrum-not-executable", "kestrum-no-interpreter" })
+        QVERIFY2(shellExecute("open", program, "mmsys.cpl", kShowNormal) == 2, program);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
