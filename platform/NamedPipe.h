@@ -28,10 +28,9 @@ PipeHandle createNamedPipe(const std::wstring& path, std::uint32_t& error);
 
 // ConnectNamedPipe: waits until a client connects. A client that is already
 // connected gives false with error 535, as on Windows; a released wait gives
-// false with error 995. On Windows a client that already wrote and closed
-// gives false with error 232 (no data), again and again until
-// disconnectNamedPipe, though its message is still there to read; the
-// stand-in accepts such a client like any other.
+// false with error 995. A client that already wrote and closed gives false
+// with error 232 (no data), again and again until disconnectNamedPipe,
+// though its message is still there to read.
 bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error);
 
 // ReadFile of one message of at most capacity bytes. A longer message fails

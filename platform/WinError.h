@@ -19,6 +19,7 @@ constexpr std::uint32_t kSemTimeout = 121;
 constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kInvalidName = 123;
 constexpr std::uint32_t kFilenameTooLong = 206;
+constexpr std::uint32_t kNoData = 232;
 constexpr std::uint32_t kPipeNotConnected = 233;
 constexpr std::uint32_t kMoreData = 234;
 constexpr std::uint32_t kPipeConnected = 535;

@@ -43,6 +43,11 @@ bool PipeASIO::waitForClient()
     std::uint32_t error = 0;
     if (platform::connectNamedPipe(pipeHandle, error) || error == platform::winerror::kPipeConnected)
         return true;
+    // A client that wrote and closed before this wait still left its message;
+    // taking it like any other keeps both the request and the instance, which
+    // otherwise refuses every later client until it is disconnected.
+    if (error == platform::winerror::kNoData)
+        return true;
     if (!wasReleased(error))
         qDebug() << "Error connecting to pipe. Error code:" << error;
     return false;

@@ -97,6 +97,14 @@ void removeSocketFile(const PipeObject& pipe)
         ::unlink(pipe.socketPath.c_str());
 }
 
+// As on Windows, a client that already closed its end stays this instance's
+// client, with its message still to read, until the server disconnects it.
+bool clientHasLeft(int fd)
+{
+    pollfd peer { fd, POLLIN, 0 };
+    return ::poll(&peer, 1, 0) > 0 && (peer.revents & POLLHUP);
+}
+
 } // namespace
 
 PipeHandle createNamedPipe(const std::wstring& path, std::uint32_t& error)
@@ -123,14 +131,17 @@ bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
         error = winerror::kInvalidHandle;
         return false;
     }
-    if (pipe->client != posix::kInvalidSocket) {
-        error = winerror::kPipeConnected;
-        return false;
+    if (pipe->client == posix::kInvalidSocket) {
+        if (!waitReadable(*pipe, pipe->socket, error))
+            return false;
+        pipe->client = posix::acceptSeqPacket(pipe->socket, 0, error);
+        if (pipe->client == posix::kInvalidSocket)
+            return false;
+        if (!clientHasLeft(pipe->client))
+            return true;
     }
-    if (!waitReadable(*pipe, pipe->socket, error))
-        return false;
-    pipe->client = posix::acceptSeqPacket(pipe->socket, 0, error);
-    return pipe->client != posix::kInvalidSocket;
+    error = clientHasLeft(pipe->client) ? winerror::kNoData : winerror::kPipeConnected;
+    return false;
 }
 
 bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,

@@ -99,6 +99,7 @@ private slots:
     void withoutADeviceEachChangeFailsAtItsFirstStep();
     void asioRequestsShowTheDialogOnTop();
     void asioMessagesThatAskForNothingOrAreTooLong();
+    void asioRequestsFromClientsAlreadyGoneAreNotLost();
     void okSendsOneResetNoticeOrLogsWhyNot();
     void programEndWhileTheListenerWaitsIsPrompt();
     void listenerWithoutItsPipeRetriesAndStillStops();
@@ -556,6 +557,23 @@ void TestSettings::asioRequestsShowTheDialogOnTop()
     asioRequest({ "0", "0", "0", "0", "1" });
     QTRY_COMPARE(log->count(kShownByAsio), 3);
     QVERIFY(!dialog->isMinimized());
+}
+
+// The ASIO driver writes and closes at once; a request that arrives while
+// the listener pauses between clients is read when it waits again.
+void TestSettings::asioRequestsFromClientsAlreadyGoneAreNotLost()
+{
+    startSim();
+    openDialog();
+    asioRequest({ "0", "0", "0", "0", "1" });
+    asioRequest({ "0", "0", "0", "0", "2" });
+    asioRequest({ "0", "0", "0", "0", "3" });
+    QTRY_VERIFY(log->contains(QStringLiteral("Received data from pipe: 0 0 0 0 3")));
+    QVERIFY(log->contains(QStringLiteral("Received data from pipe: 0 0 0 0 1")));
+    QVERIFY(log->contains(QStringLiteral("Received data from pipe: 0 0 0 0 2")));
+    QCOMPARE(log->count(kShownByAsio), 3);
+    for (const QString& line : log->lines())
+        QVERIFY2(!line.startsWith("Error connecting to pipe."), qPrintable(line));
 }
 
 void TestSettings::asioMessagesThatAskForNothingOrAreTooLong()

@@ -268,4 +268,15 @@ TEST(NamedPipe, AClientThatCameAndWentBeforeTheWaitLeavesItsMessage)
     std::uint32_t length = 0;
     EXPECT_TRUE(readPipe(server.handle, buffer.data(), 1024, length, error)) << error;
     EXPECT_EQ(length, 20u);
+
+    // Disconnected, the instance takes the next client again once it waits.
+    disconnectNamedPipe(server.handle);
+    bool connected = false;
+    std::uint32_t waitError = 0;
+    std::thread waiter([&] { connected = connectNamedPipe(server.handle, waitError); });
+    std::this_thread::sleep_for(100ms);
+    const ClientPipe next(path);
+    waiter.join();
+    EXPECT_NE(next.handle, kInvalidPipeHandle) << next.error;
+    EXPECT_TRUE(connected) << waitError;
 }
