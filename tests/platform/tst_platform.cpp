@@ -212,6 +212,7 @@ void TestPlatform::nobodyListeningIsFileNotFound()
 
     const IoControlResult result = deviceIoControl(kInvalidDeviceHandle, 0xFFDC2084, nullptr, 0, nullptr, 0);
     QVERIFY(!result.ok);
+    QCOMPARE(result.error, winerror::kInvalidHandle);
 }
 
 void TestPlatform::callsReachThePeerAndRepliesAreCopied()
