@@ -4,14 +4,13 @@
 #include "controls/Knob.h"
 
 #include <QDebug>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QSettings>
-#include <QVBoxLayout>
 
 namespace {
 
 constexpr int kHeadphoneGain = 0;
+constexpr int kMaxGain = 42;
 
 } // namespace
 
@@ -20,9 +19,9 @@ SingleInputPanel::SingleInputPanel(bool logsHeadphoneGain)
 {
 }
 
-PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root, int maxGain)
+PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 {
-    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", maxGain, 0);
+    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", kMaxGain, 0);
     micKnob = column.gainKnob;
     micLevelLabel = column.levelReadout;
     return column;

@@ -24,7 +24,7 @@ protected:
     explicit SingleInputPanel(bool logsHeadphoneGain);
 
     // The "MIC" column up to its button stack, for the model's own switches.
-    PanelRecipes::InputColumn addMicColumn(QHBoxLayout* root, int maxGain);
+    PanelRecipes::InputColumn addMicColumn(QHBoxLayout* root);
     // DIRECT under the model's switches, then the separator and the
     // headphone column; phoneCaption empty: no phone row.
     PanelRecipes::PhoneRow addDirectAndHeadphone(QHBoxLayout* root, QVBoxLayout* buttonStack,

@@ -22,7 +22,7 @@ kq::kq()
 void kq::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
-    const PanelRecipes::InputColumn mic = addMicColumn(root, 42);
+    const PanelRecipes::InputColumn mic = addMicColumn(root);
     addDirectAndHeadphone(root, mic.buttonStack, QString());
 }
 

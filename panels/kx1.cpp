@@ -39,7 +39,7 @@ kx1::kx1()
 void kx1::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
-    const PanelRecipes::InputColumn mic = addMicColumn(root, 42);
+    const PanelRecipes::InputColumn mic = addMicColumn(root);
     micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour);
     mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour);
     mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
