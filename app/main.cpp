@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "settings/Settings.h"
+#include "tray/TrayIcon.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -71,9 +72,16 @@ int main(int argc, char** argv)
     if (!iconPixmap.isNull())
         QApplication::setWindowIcon(QIcon(iconPixmap));
 
+    // The program lives in the notification area: only the tray icon is
+    // shown, and the windows open from it. Declared in creation order, so
+    // they are destroyed in reverse.
     Settings settings;
     MainWindow mainWindow(nullptr);
     mainWindow.setSettings(&settings);
+    TrayIcon trayIcon(nullptr);
+    trayIcon.MainwindowInput(&mainWindow);
+    trayIcon.setSettings(&settings);
+    trayIcon.setVisible(true);
 
     return QApplication::exec();
 }

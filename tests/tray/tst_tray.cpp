@@ -1,0 +1,403 @@
+// The tray icon: its menu, what a click on it does, the warnings when a
+// window is missing, and the two shell commands, run against stand-in
+// cmd.exe and control.exe scripts put first on PATH.
+
+#include "tray/TrayIcon.h"
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include <signal.h>
+
+namespace {
+
+// What a message box showed before it was closed.
+struct ShownBox
+{
+    QString title;
+    QString text;
+    QList<QAbstractButton*>::size_type buttonCount = 0;
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+    bool hasParent = false;
+};
+
+// Closes every message box that opens while it lives, from a timer, so
+// that a modal box does not block the test; keeps what each showed.
+class BoxCloser
+{
+public:
+    BoxCloser()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { closeOpenBox(); });
+        timer.start(10);
+    }
+    QList<ShownBox> boxes;
+
+private:
+    void closeOpenBox()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        const QList<QAbstractButton*> buttons = box->buttons();
+        boxes.append({ box->windowTitle(), box->text(), buttons.size(),
+                       buttons.isEmpty() ? QMessageBox::NoButton : box->standardButton(buttons.first()),
+                       box->parentWidget() != nullptr });
+        box->done(QMessageBox::Ok);
+    }
+    QTimer timer;
+};
+
+// A directory put first on PATH, holding the stand-in programs.
+class StandInPrograms
+{
+public:
+    StandInPrograms()
+        : originalPath(qgetenv("PATH"))
+    {
+        qputenv("PATH", directory.path().toLocal8Bit() + ":" + originalPath);
+    }
+    ~StandInPrograms() { qputenv("PATH", originalPath); }
+
+    void write(const QString& name, const QByteArray& script) const
+    {
+        QFile file(directory.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n" + script);
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QString path(const QString& name) const { return directory.filePath(name); }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(directory.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir directory;
+    QByteArray originalPath;
+};
+
+QAction* menuAction(TrayIcon& tray, const QString& text)
+{
+    const QList<QAction*> actions = tray.contextMenu()->actions();
+    for (QAction* action : actions) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestTray : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void theMenuListsItsEntriesInOrder();
+    void theIconIsTheProgramsOwnWithoutTooltip();
+    void aClickShowsTheMainWindow_data();
+    void aClickShowsTheMainWindow();
+    void theMainWindowEntryBringsTheWindowToTheFront();
+    void theSettingsEntryShowsTheSettingsDialog();
+    void aMissingWindowIsReportedInAWarningBox_data();
+    void aMissingWindowIsReportedInAWarningBox();
+    void aNullMainWindowKeepsTheLink();
+    void theSoundPanelStartsControlExe();
+    void aSoundPanelThatCannotStartIsReported();
+    void theShellRestartRunsCmdExe();
+    void aFailedShellRestartWritesItsOutput_data();
+    void aFailedShellRestartWritesItsOutput();
+    void aShellRestartThatHangsIsStoppedAfterFiveSeconds();
+    void setpngTakesTheIconFromAnExistingFile();
+    void onlyTheQuitEntryEndsTheProgram();
+
+private:
+    TestEnvironment environment;
+    std::unique_ptr<LogCapture> log;
+};
+
+void TestTray::initTestCase()
+{
+    log = std::make_unique<LogCapture>();
+}
+
+void TestTray::init()
+{
+    log->clear();
+}
+
+void TestTray::theMenuListsItsEntriesInOrder()
+{
+    TrayIcon tray;
+    QVERIFY(tray.contextMenu());
+    const QList<QAction*> actions = tray.contextMenu()->actions();
+    QStringList texts;
+    QList<bool> enabled;
+    for (QAction* action : actions) {
+        texts << (action->isSeparator() ? "---" : action->text());
+        enabled << action->isEnabled();
+        if (!action->isSeparator())
+            QCOMPARE(action->parent(), &tray);
+    }
+    QCOMPARE(texts, QStringList({ "V20250902", "退出", "---", "设置", "主窗口", "刷新设备列表", "声音面板" }));
+    QCOMPARE(enabled.first(), false);
+    QVERIFY(!enabled.mid(1).contains(false));
+    // Closing windows must never end the program.
+    QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+}
+
+void TestTray::theIconIsTheProgramsOwnWithoutTooltip()
+{
+    TrayIcon tray;
+    QVERIFY(!tray.icon().isNull());
+    QCOMPARE(tray.icon().pixmap(512, 512).toImage().size(), QSize(512, 512));
+    QVERIFY(tray.toolTip().isEmpty());
+    QVERIFY(!tray.isVisible());
+}
+
+void TestTray::aClickShowsTheMainWindow_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<bool>("shows");
+    QTest::newRow("single click") << QSystemTrayIcon::Trigger << true;
+    QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << true;
+    QTest::newRow("right click") << QSystemTrayIcon::Context << false;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false;
+    QTest::newRow("unknown") << QSystemTrayIcon::Unknown << false;
+}
+
+void TestTray::aClickShowsTheMainWindow()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(bool, shows);
+    QWidget mainWindow;
+    TrayIcon tray;
+    tray.MainwindowInput(&mainWindow);
+    BoxCloser closer;
+
+    emit tray.activated(reason);
+    QCOMPARE(mainWindow.isVisible(), shows);
+    if (shows)
+        QTRY_COMPARE(QApplication::activeWindow(), &mainWindow);
+    QCoreApplication::processEvents();
+    QVERIFY(closer.boxes.isEmpty());
+}
+
+void TestTray::theMainWindowEntryBringsTheWindowToTheFront()
+{
+    QWidget mainWindow;
+    QWidget other;
+    TrayIcon tray;
+    tray.MainwindowInput(&mainWindow);
+    mainWindow.show();
+    other.show();
+    other.activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), &other);
+
+    menuAction(tray, "主窗口")->trigger();
+    QTRY_COMPARE(QApplication::activeWindow(), &mainWindow);
+    QVERIFY(mainWindow.isVisible());
+}
+
+void TestTray::theSettingsEntryShowsTheSettingsDialog()
+{
+    QWidget mainWindow;
+    QWidget settings;
+    TrayIcon tray;
+    tray.MainwindowInput(&mainWindow);
+    tray.setSettings(&settings);
+
+    menuAction(tray, "设置")->trigger();
+    QVERIFY(settings.isVisible());
+    QTRY_COMPARE(QApplication::activeWindow(), &settings);
+    QVERIFY(!mainWindow.isVisible());
+}
+
+void TestTray::aMissingWindowIsReportedInAWarningBox_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("text");
+    const QString noMainWindow = "主窗口未设置，请先设置主窗口。";
+    QTest::newRow("click") << QString() << noMainWindow;
+    QTest::newRow("main window entry") << "主窗口" << noMainWindow;
+    QTest::newRow("settings entry") << "设置" << "设置窗口未设置，请先设置设置窗口。";
+}
+
+void TestTray::aMissingWindowIsReportedInAWarningBox()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, text);
+    TrayIcon tray;
+    BoxCloser closer;
+
+    if (entry.isEmpty())
+        emit tray.activated(QSystemTrayIcon::Trigger);
+    else
+        menuAction(tray, entry)->trigger();
+
+    QCOMPARE(closer.boxes.size(), 1);
+    const ShownBox box = closer.boxes.first();
+    QCOMPARE(box.title, "警告");
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.buttonCount, 1);
+    QCOMPARE(box.button, QMessageBox::Ok);
+    QVERIFY(!box.hasParent);
+}
+
+void TestTray::aNullMainWindowKeepsTheLink()
+{
+    QWidget mainWindow;
+    TrayIcon tray;
+    tray.MainwindowInput(&mainWindow);
+    tray.MainwindowInput(nullptr);
+    BoxCloser closer;
+
+    emit tray.activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(mainWindow.isVisible());
+    QCoreApplication::processEvents();
+    QVERIFY(closer.boxes.isEmpty());
+}
+
+void TestTray::theSoundPanelStartsControlExe()
+{
+    StandInPrograms programs;
+    programs.write("control.exe", "echo \"$@\" > \"$(dirname \"$0\")/control.args\"\n");
+    TrayIcon tray;
+    BoxCloser closer;
+
+    menuAction(tray, "声音面板")->trigger();
+    QTRY_COMPARE(programs.read("control.args"), QByteArray("mmsys.cpl\n"));
+    QVERIFY(log->contains("声音设置面板已打开。"));
+    QVERIFY(closer.boxes.isEmpty());
+}
+
+void TestTray::aSoundPanelThatCannotStartIsReported()
+{
+    const QByteArray originalPath = qgetenv("PATH");
+    qputenv("PATH", environment.root().toLocal8Bit());
+    TrayIcon tray;
+    BoxCloser closer;
+
+    tray.openSoundPannel();
+    qputenv("PATH", originalPath);
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes.first().title, "错误");
+    QCOMPARE(closer.boxes.first().text, "无法打开声音设置面板，请检查系统设置。");
+    QCOMPARE(closer.boxes.first().button, QMessageBox::Ok);
+    QVERIFY(!log->contains("声音设置面板已打开。"));
+}
+
+void TestTray::theShellRestartRunsCmdExe()
+{
+    StandInPrograms programs;
+    // One argument per line, to see where the arguments split.
+    programs.write("cmd.exe", "for argument in \"$@\"; do echo \"$argument\"; done > \"$(dirname \"$0\")/cmd.args\"\n");
+    TrayIcon tray;
+
+    menuAction(tray, "刷新设备列表")->trigger();
+    QCOMPARE(programs.read("cmd.args"), QByteArray("/c\ntaskkill /f /im explorer.exe && start explorer.exe\n"));
+    QCOMPARE(log->lines(), QStringList("资源管理器已成功重启"));
+}
+
+void TestTray::aFailedShellRestartWritesItsOutput_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("non-zero exit")
+        << QByteArray("echo 'ERROR: process \"explorer.exe\" not found.'\necho denied >&2\nexit 128\n")
+        << QStringList { "命令执行失败，退出代码: 128", "输出: \"ERROR: process \\\"explorer.exe\\\" not found.\\n\"",
+                         "错误输出: \"denied\\n\"" };
+    QTest::newRow("no output") << QByteArray("exit 1\n")
+                               << QStringList { "命令执行失败，退出代码: 1", "输出: \"\"", "错误输出: \"\"" };
+    // A command killed on its way has no exit code worth the name.
+    QTest::newRow("killed") << QByteArray("echo started\nkill -9 $$\n")
+                            << QStringList { "命令执行失败，退出代码: 9", "输出: \"started\\n\"", "错误输出: \"\"" };
+}
+
+void TestTray::aFailedShellRestartWritesItsOutput()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, lines);
+    StandInPrograms programs;
+    programs.write("cmd.exe", script);
+    TrayIcon tray;
+
+    tray.refreshDeviceList();
+    QCOMPARE(log->lines(), lines);
+}
+
+void TestTray::aShellRestartThatHangsIsStoppedAfterFiveSeconds()
+{
+    StandInPrograms programs;
+    programs.write("cmd.exe", "echo $$ > \"$(dirname \"$0\")/cmd.pid\"\nexec sleep 60\n");
+    TrayIcon tray;
+    QElapsedTimer waited;
+    waited.start();
+
+    tray.refreshDeviceList();
+    QVERIFY(waited.elapsed() >= 4900);
+    QCOMPARE(log->lines(), QStringList({ "重启资源管理器超时", "错误信息: \"Process operation timed out\"" }));
+    // The hanging command does not outlive the call.
+    const pid_t pid = programs.read("cmd.pid").trimmed().toInt();
+    QVERIFY(pid > 0);
+    QCOMPARE(::kill(pid, 0), -1);
+}
+
+void TestTray::setpngTakesTheIconFromAnExistingFile()
+{
+    TrayIcon tray;
+    const qint64 ownIcon = tray.icon().cacheKey();
+    tray.setpng(environment.root() + "/missing.png");
+    QCOMPARE(tray.icon().cacheKey(), ownIcon);
+    QVERIFY(tray.toolTip().isEmpty());
+
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    const QString path = environment.root() + "/red.png";
+    QVERIFY(red.save(path));
+    tray.setpng(path);
+    QCOMPARE(tray.icon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
+    QCOMPARE(tray.toolTip(), "Application Tray");
+}
+
+void TestTray::onlyTheQuitEntryEndsTheProgram()
+{
+    QWidget mainWindow;
+    TrayIcon tray;
+    tray.MainwindowInput(&mainWindow);
+    bool closedBeforeQuit = false;
+
+    // Open and close the window from the tray, and only then quit from the menu.
+    QTimer::singleShot(0, &tray, [&] {
+        emit tray.activated(QSystemTrayIcon::Trigger);
+        mainWindow.close();
+    });
+    QTimer::singleShot(200, &tray, [&] {
+        closedBeforeQuit = !mainWindow.isVisible();
+        menuAction(tray, "退出")->trigger();
+    });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(closedBeforeQuit);
+}
+
+QTEST_MAIN(TestTray)
+#include "tst_tray.moc"

@@ -1,0 +1,145 @@
+#include "tray/TrayIcon.h"
+
+#include "platform/Shell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+
+namespace {
+
+const char* const kVersion = "V20250902";
+constexpr int kShellRestartTimeoutMs = 5000;
+
+// Any result above this is a started program, as ShellExecuteA defines it.
+constexpr std::intptr_t kLastShellError = 32;
+
+void warn(const QString& title, const QString& text)
+{
+    QMessageBox::warning(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void showOnTop(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+TrayIcon::TrayIcon(QObject* parent)
+    : QSystemTrayIcon(parent)
+{
+    setIcon(QIcon(":/icon/icon.png"));
+    createTrayMenu();
+    connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::clickCallback);
+}
+
+TrayIcon::~TrayIcon() = default;
+
+void TrayIcon::MainwindowInput(QWidget* window)
+{
+    if (window)
+        mainWindow = window;
+}
+
+void TrayIcon::createTrayMenu()
+{
+    trayMenu = std::make_unique<QMenu>();
+    auto* mainWindowAction = new QAction("主窗口", this);
+    auto* settingsAction = new QAction("设置", this);
+    auto* quitAction = new QAction("退出", this);
+    auto* soundPanelAction = new QAction("声音面板", this);
+    auto* refreshAction = new QAction("刷新设备列表", this);
+    auto* versionAction = new QAction(kVersion, this);
+    versionAction->setEnabled(false);
+
+    trayMenu->addAction(versionAction);
+    trayMenu->addAction(quitAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(settingsAction);
+    trayMenu->addAction(mainWindowAction);
+    trayMenu->addAction(refreshAction);
+    trayMenu->addAction(soundPanelAction);
+    setContextMenu(trayMenu.get());
+
+    connect(mainWindowAction, &QAction::triggered, this, &TrayIcon::showMainWindow);
+    // Closing or hiding a window never ends the program; only "quit" does.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    connect(settingsAction, &QAction::triggered, this, &TrayIcon::showSettings);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(soundPanelAction, &QAction::triggered, this, &TrayIcon::openSoundPannel);
+    connect(refreshAction, &QAction::triggered, this, &TrayIcon::refreshDeviceList);
+}
+
+void TrayIcon::showMainWindow()
+{
+    if (mainWindow)
+        showOnTop(mainWindow);
+    else
+        warn("警告", "主窗口未设置，请先设置主窗口。");
+}
+
+void TrayIcon::showSettings()
+{
+    if (settings)
+        showOnTop(settings);
+    else
+        warn("警告", "设置窗口未设置，请先设置设置窗口。");
+}
+
+// The context menu is opened by the toolkit on a right click; a middle
+// click does nothing.
+void TrayIcon::clickCallback(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        showMainWindow();
+}
+
+void TrayIcon::openSoundPannel()
+{
+    const std::intptr_t result = platform::shellExecute("open", "control.exe", "mmsys.cpl", platform::kShowNormal);
+    if (result <= kLastShellError)
+        warn("错误", "无法打开声音设置面板，请检查系统设置。");
+    else
+        qDebug() << "声音设置面板已打开。";
+}
+
+// Restarting the shell makes the system list its audio devices again. It
+// blocks the event loop for at most the time-out; a command still running
+// then is killed before the call returns.
+void TrayIcon::refreshDeviceList()
+{
+    QProcess process;
+    process.start("cmd.exe", { "/c", "taskkill /f /im explorer.exe && start explorer.exe" }, QIODevice::ReadWrite);
+    if (!process.waitForFinished(kShellRestartTimeoutMs)) {
+        qWarning() << "重启资源管理器超时";
+        qWarning() << "错误信息:" << process.errorString();
+        process.kill();
+        process.waitForFinished();
+        return;
+    }
+    // A command that crashed has no meaningful exit code, and must not pass for a success.
+    if (process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0) {
+        qWarning() << "命令执行失败，退出代码:" << process.exitCode();
+        qWarning() << "输出:" << process.readAllStandardOutput();
+        qWarning() << "错误输出:" << process.readAllStandardError();
+        return;
+    }
+    qDebug() << "资源管理器已成功重启";
+}
+
+void TrayIcon::setpng(const QString& path)
+{
+    const QString nativePath = QDir::toNativeSeparators(path);
+    if (!QFile::exists(nativePath))
+        return;
+    setIcon(QIcon(nativePath));
+    setToolTip("Application Tray");
+}
