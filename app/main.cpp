@@ -28,6 +28,23 @@ void releaseStaleMarker()
 #endif
 }
 
+// The marker's key comes from its key file's inode. When a killed copy's key
+// file is gone, a new key file can reuse the inode, so create() meets the
+// killed copy's segment; once the new file exists it can be freed as above.
+// A copy that runs would have been found by the attach before.
+bool createMarker(QSharedMemory& marker)
+{
+    if (marker.create(1, QSharedMemory::ReadWrite))
+        return true;
+#ifndef Q_OS_WIN
+    if (marker.error() == QSharedMemory::AlreadyExists) {
+        releaseStaleMarker();
+        return marker.create(1, QSharedMemory::ReadWrite);
+    }
+#endif
+    return false;
+}
+
 // Installs the first translation that loads for the user's interface languages.
 void installTranslator(QTranslator& translator, QStringList& languages)
 {
@@ -57,7 +74,7 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
         return 0;
     }
-    if (!marker.create(1, QSharedMemory::ReadWrite)) {
+    if (!createMarker(marker)) {
         semaphore.release();
         qDebug() << "无法创建共享内存，程序退出。";
         return -1;

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing: those the build, the
-# panel and the tests need, or with --windows those that cross-compile the
-# Windows half and run its tests under Wine.
+# panel (with a font for its Chinese texts) and the tests need; with
+# --desktop also the X display, window manager, notification area and
+# pointer driver of the desktop suite; with --windows only those that
+# cross-compile the Windows half and run its tests under Wine.
+#   scripts/install-deps.sh [--desktop | --windows]
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-wqy-microhei
 )
-if [ "${1:-}" = "--windows" ]; then
-    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64)
-fi
+case "${1:-}" in
+    --desktop) packages+=(xvfb xauth openbox trayer xdotool) ;;
+    --windows) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

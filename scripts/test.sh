@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite with CTest:
-# the Linux suites, then the Windows half under Wine (scripts/test-windows.sh).
+# the Linux suites (the desktop suite on an X display of its own, with its
+# screenshots in build/tests/desktop-screenshots/), then the Windows half
+# under Wine (scripts/test-windows.sh).
 # --sanitize runs the Linux suites built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and leaves the Windows half out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --desktop
 scripts/build.sh "$@"
 
 build_dir=build

@@ -73,9 +73,17 @@ void TrayIcon::createTrayMenu()
     // Closing or hiding a window never ends the program; only "quit" does.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     connect(settingsAction, &QAction::triggered, this, &TrayIcon::showSettings);
-    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(quitAction, &QAction::triggered, qApp, &TrayIcon::quitProgram);
     connect(soundPanelAction, &QAction::triggered, this, &TrayIcon::openSoundPannel);
     connect(refreshAction, &QAction::triggered, this, &TrayIcon::refreshDeviceList);
+}
+
+// Ends the event loop at once. quit() would first ask every window to
+// close, and gives up when one refuses: the main window only hides itself,
+// so the program would stay, without its tray icon.
+void TrayIcon::quitProgram()
+{
+    QCoreApplication::exit(0);
 }
 
 void TrayIcon::showMainWindow()

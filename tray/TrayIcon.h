@@ -32,6 +32,7 @@ public:
 
 private:
     void createTrayMenu();
+    static void quitProgram();
     void showMainWindow();
 
     QWidget* mainWindow = nullptr;

@@ -8,6 +8,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -59,6 +60,12 @@ private:
         box->done(QMessageBox::Ok);
     }
     QTimer timer;
+};
+
+class RefusesToClose : public QWidget
+{
+protected:
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
 };
 
 // A directory put first on PATH, holding the stand-in programs.
@@ -129,6 +136,7 @@ private slots:
     void aShellRestartThatHangsIsStoppedAfterFiveSeconds();
     void setpngTakesTheIconFromAnExistingFile();
     void onlyTheQuitEntryEndsTheProgram();
+    void quitEndsTheProgramWhateverTheWindowsDo();
 
 private:
     TestEnvironment environment;
@@ -397,6 +405,18 @@ void TestTray::onlyTheQuitEntryEndsTheProgram()
     });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(closedBeforeQuit);
+}
+
+void TestTray::quitEndsTheProgramWhateverTheWindowsDo()
+{
+    TrayIcon tray;
+    RefusesToClose stubborn;
+    stubborn.show();
+    // Ends a loop that quitting failed to end, with a code of its own.
+    QTimer::singleShot(3000, &tray, [] { QCoreApplication::exit(1); });
+
+    QTimer::singleShot(0, &tray, [&] { menuAction(tray, "退出")->trigger(); });
+    QCOMPARE(QApplication::exec(), 0);
 }
 
 QTEST_MAIN(TestTray)
