@@ -104,8 +104,10 @@ private slots:
     void anUnpluggedInterfaceComesBackWhenPluggedIn();
     void theMenuOpensTheSettingsDialog();
     void quittingFromTheMenuEndsTheProgram();
+    void aNewStartAfterQuittingSucceeds();
 
 private:
+    void startPanel();
     void screenshot(const QString& step);
     QString panelLog();
     QStringList panelWindows() { return visibleWindows("--class", kPanelClass); }
@@ -155,7 +157,13 @@ void TestDesktop::initTestCase()
     firmware = sim->state().value("firmware").toString();
     QVERIFY(!firmware.isEmpty());
 
+    startPanel();
+}
+
+void TestDesktop::startPanel()
+{
     panel = std::make_unique<QProcess>();
+    log.clear();
     panel->start(KESTRUM_PANEL_PATH, {});
     QVERIFY(panel->waitForStarted());
 }
@@ -375,6 +383,18 @@ void TestDesktop::quittingFromTheMenuEndsTheProgram()
     QCOMPARE(panel->exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(panelWindows().isEmpty(), 5000);
     screenshot("quit");
+}
+
+// The quit released the single-instance marker, so a new start gets past it.
+void TestDesktop::aNewStartAfterQuittingSucceeds()
+{
+    startPanel();
+    QTRY_VERIFY_WITH_TIMEOUT(trayIcon().isValid(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(panelLog().contains("Device found with PID: 2"), 10000);
+    QVERIFY(!panelLog().contains("Kestrum Mixer 已经在运行中。"));
+    chooseFromMenu("退出");
+    QTRY_COMPARE_WITH_TIMEOUT(panel->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(panel->exitCode(), 0);
 }
 
 QTEST_MAIN(TestDesktop)
