@@ -34,9 +34,11 @@ PipeHandle createNamedPipe(const std::wstring& path, std::uint32_t& error);
 bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error);
 
 // ReadFile of one message of at most capacity bytes. A longer message fails
-// with error 234 (more data); a client that went away fails with 109.
+// with error 234 (more data); a client that went away fails with 109. On a
+// server handle, a message that does not come within timeoutMs (negative:
+// no limit) fails with 121 and the pending read is cancelled.
 bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
-              std::uint32_t& bytesRead, std::uint32_t& error);
+              std::uint32_t& bytesRead, std::uint32_t& error, int timeoutMs = -1);
 
 // WriteFile of one whole message, on a server's client or on a client handle.
 bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uint32_t& error);

@@ -8,6 +8,10 @@
 
 namespace {
 
+// A client that connects and says nothing would hold the single instance,
+// and with it every later request; it gets this long for its message.
+constexpr int kClientMessageLimitMs = 1000;
+
 // A wait released for shutdown is not a pipe failure worth a log line.
 bool wasReleased(std::uint32_t error)
 {
@@ -60,7 +64,7 @@ bool PipeASIO::read(char* buffer)
     char received[kMessageCapacity];
     std::uint32_t length = 0;
     std::uint32_t error = 0;
-    const bool ok = platform::readPipe(pipeHandle, received, kMessageCapacity, length, error);
+    const bool ok = platform::readPipe(pipeHandle, received, kMessageCapacity, length, error, kClientMessageLimitMs);
     if (ok)
         std::memcpy(buffer, received, length);
     else if (!wasReleased(error))

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -138,6 +139,7 @@ QComboBox* Settings::addChoice(const QString& label, const QStringList& entries)
     for (const QString& entry : entries)
         box->addItem(entry);
     mainLayout->addWidget(box);
+    rememberApplied(box);
     return box;
 }
 
@@ -165,11 +167,35 @@ KestrumIoControl& Settings::driver()
 
 void Settings::loadControlStates()
 {
-    usbLatencySizeComboBox->setCurrentText(settingsStore->value(kLatencyKey, "8").toString());
-    audioBufferSizeComboBox->setCurrentText(settingsStore->value(kBufferSizeKey, "192").toString());
-    usbSlowModeComboBox->setCurrentText(settingsStore->value(kSlowModeKey, "Disabled").toString());
+    applyStored(usbLatencySizeComboBox, kLatencyKey, "8", &Settings::usbLatencySizeComboBoxInput);
+    applyStored(audioBufferSizeComboBox, kBufferSizeKey, "192", &Settings::audioBufferSizeComboBoxInput);
+    applyStored(usbSlowModeComboBox, kSlowModeKey, "Disabled", &Settings::usbSlowModeComboBoxInput);
     audioSampleRateComboBox->setCurrentText(settingsStore->value(kSampleRateKey, "44100").toString());
     qDebug() << "已从配置文件加载控件状态";
+}
+
+// Selecting a different entry runs the box's change through its signal. A
+// stored value the box already shows is applied all the same: the interface
+// may have come back from a reset at its own defaults.
+void Settings::applyStored(QComboBox* box, const QString& key, const char* fallback, void (Settings::*change)(int))
+{
+    const QString value = settingsStore->value(key, fallback).toString();
+    if (box->currentText() != value)
+        box->setCurrentText(value);
+    else if (settingsStore->contains(key))
+        (this->*change)(box->currentIndex());
+}
+
+void Settings::rememberApplied(const QComboBox* box)
+{
+    appliedChoice[box] = box->currentText();
+}
+
+// The box goes back to what the driver runs, without running its change again.
+void Settings::showApplied(QComboBox* box)
+{
+    const QSignalBlocker blocker(box);
+    box->setCurrentText(appliedChoice.value(box));
 }
 
 void Settings::saveControlStates()
@@ -179,8 +205,11 @@ void Settings::saveControlStates()
 
 void Settings::store(const QString& key, const QComboBox* box, const char* savedMessage)
 {
-    settingsStore->setValue(key, box->currentText());
-    settingsStore->sync();
+    rememberApplied(box);
+    if (settingsStore->value(key).toString() != box->currentText()) {
+        settingsStore->setValue(key, box->currentText());
+        settingsStore->sync();
+    }
     qDebug() << savedMessage << box->currentText();
 }
 
@@ -199,7 +228,7 @@ void Settings::scheduleStep(void (Settings::*step)())
 void Settings::audioSampleRateComboBoxInput(int)
 {
     if (!succeeded(driver().io_stop_all_audio(), kStopFailed))
-        return;
+        return showApplied(audioSampleRateComboBox);
     settlePause();
     const QString text = audioSampleRateComboBox->currentText();
     if (!kSampleRates.contains(text)) {
@@ -209,8 +238,10 @@ void Settings::audioSampleRateComboBoxInput(int)
     const unsigned int rate = text.toUInt();
     sampleRate = rate;
     qDebug() << "设置音频采样率为：" << rate << "Hz";
-    if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed)
-        || !succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
+    if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed))
+        return showApplied(audioSampleRateComboBox);
+    rememberApplied(audioSampleRateComboBox);
+    if (!succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
         return;
     settlePause();
     if (!succeeded(driver().io_audio_init(), kRestartFailed))
@@ -219,15 +250,10 @@ void Settings::audioSampleRateComboBoxInput(int)
     store(kSampleRateKey, audioSampleRateComboBox, "音频采样率设置已保存：");
 }
 
-void Settings::switchPhoneChipOffThen(void (Settings::*next)())
-{
-    if (succeeded(driver().io_set_otg_chip_off(), kChipOffFailed))
-        scheduleStep(next);
-}
-
 void Settings::sampleRateChipOffStep()
 {
-    switchPhoneChipOffThen(&Settings::sampleRateChipOnStep);
+    if (succeeded(driver().io_set_otg_chip_off(), kChipOffFailed))
+        scheduleStep(&Settings::sampleRateChipOnStep);
 }
 
 void Settings::sampleRateChipOnStep()
@@ -248,21 +274,27 @@ void Settings::audioBufferSizeComboBoxInput(int)
     unsigned int current = 0;
     const bool currentRead = driver().io_get_buffer_size(&current);
     qDebug() << "当前音频缓冲区大小：" << current;
-    if (!succeeded(currentRead, kGetBufferFailed) || current == size)
-        return;
+    if (!succeeded(currentRead, kGetBufferFailed))
+        return showApplied(audioBufferSizeComboBox);
+    // The driver runs the choice already: nothing to send, but it is the
+    // user's choice from now on and comes back on the next connect.
+    if (current == size)
+        return store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
 
     const unsigned int latency = usbLatencyCapFor(size);
     qDebug() << "设置USB延迟大小为：" << latency << "Frame";
     unsigned int usb = 0;
     if (!succeeded(driver().io_get_usb_buffer_size(&usb), kGetLatencyFailed))
-        return;
+        return showApplied(audioBufferSizeComboBox);
     qDebug() << "当前USB延迟大小：" << usb;
     if (latency < usb)
         lowerUsbLatencyTo(latency);
 
     if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-        || !succeeded(driver().io_set_buffer_size(size), kSetBufferFailed)
-        || !succeeded(driver().io_restart_audio(), kRestartFailed))
+        || !succeeded(driver().io_set_buffer_size(size), kSetBufferFailed))
+        return showApplied(audioBufferSizeComboBox);
+    rememberApplied(audioBufferSizeComboBox);
+    if (!succeeded(driver().io_restart_audio(), kRestartFailed))
         return;
     qDebug() << "音频缓冲区大小设置成功：" << size << "samples";
     store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
@@ -289,19 +321,21 @@ void Settings::usbLatencySizeComboBoxInput(int)
     unsigned int usb = 0;
     driver().io_get_usb_buffer_size(&usb);
     qDebug() << "当前USB延迟大小：" << usb;
-    if (usb == latency)
-        return;
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-        || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed)
-        || !succeeded(driver().io_restart_audio(), kRestartFailed))
-        return;
+    if (usb != latency) {
+        if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
+            || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed))
+            return showApplied(usbLatencySizeComboBox);
+        rememberApplied(usbLatencySizeComboBox);
+        if (!succeeded(driver().io_restart_audio(), kRestartFailed))
+            return;
+    }
     store(kLatencyKey, usbLatencySizeComboBox, "USB延迟大小设置已保存：");
 }
 
 void Settings::usbSlowModeComboBoxInput(int)
 {
     if (!succeeded(driver().io_stop_all_audio(), kStopFailed))
-        return;
+        return showApplied(usbSlowModeComboBox);
     const QString text = usbSlowModeComboBox->currentText();
     bool switched;
     if (text == "Enabled") {
@@ -312,7 +346,10 @@ void Settings::usbSlowModeComboBoxInput(int)
         qDebug() << "未知的USB慢速模式选项：" << text;
         return;
     }
-    if (!succeeded(switched, kSafeModeFailed) || !succeeded(driver().io_restart_audio(), kRestartFailed))
+    if (!succeeded(switched, kSafeModeFailed))
+        return showApplied(usbSlowModeComboBox);
+    rememberApplied(usbSlowModeComboBox);
+    if (!succeeded(driver().io_restart_audio(), kRestartFailed))
         return;
     store(kSlowModeKey, usbSlowModeComboBox, "USB慢速模式设置已保存：");
 }
@@ -351,9 +388,12 @@ void Settings::programRateAtStartup(unsigned int rate)
     scheduleStep(&Settings::startupChipOffStep);
 }
 
+// Unlike the rate change, start-up goes on after a refused chip-off: the
+// audio engine must still be initialised.
 void Settings::startupChipOffStep()
 {
-    switchPhoneChipOffThen(&Settings::startupChipOnStep);
+    succeeded(driver().io_set_otg_chip_off(), kChipOffFailed);
+    scheduleStep(&Settings::startupChipOnStep);
 }
 
 void Settings::startupChipOnStep()

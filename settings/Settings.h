@@ -3,6 +3,7 @@
 #include "driver/KestrumIoControl.h"
 
 #include <QDialog>
+#include <QHash>
 
 class QComboBox;
 class QSettings;
@@ -45,9 +46,11 @@ private:
     KestrumIoControl& driver();
     void lowerUsbLatencyTo(unsigned int latency);
     void programRateAtStartup(unsigned int rate);
+    void applyStored(QComboBox* box, const QString& key, const char* fallback, void (Settings::*change)(int));
+    void rememberApplied(const QComboBox* box);
+    void showApplied(QComboBox* box);
     void store(const QString& key, const QComboBox* box, const char* savedMessage);
     void scheduleStep(void (Settings::*step)());
-    void switchPhoneChipOffThen(void (Settings::*next)());
     void sampleRateChipOffStep();
     void sampleRateChipOnStep();
     void startupChipOffStep();
@@ -62,4 +65,6 @@ private:
     KestrumIoControl* ioControl = nullptr;
     unsigned int sampleRate = 44100;
     KestrumIoControl unconnectedChannel;
+    // What each box showed when the driver last took its value.
+    QHash<const QComboBox*, QString> appliedChoice;
 };

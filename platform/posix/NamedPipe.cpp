@@ -4,7 +4,9 @@
 #include "platform/posix/RuntimeDir.h"
 #include "platform/posix/SeqPacketSocket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -46,16 +48,26 @@ bool openWakePipe(PipeObject& pipe, std::uint32_t& error)
     return true;
 }
 
-// Waits until fd is readable; false with error 995 once the waits were released.
-bool waitReadable(const PipeObject& pipe, int fd, std::uint32_t& error)
+// Waits until fd is readable; false with error 995 once the waits were
+// released, with 121 when timeoutMs (negative: no limit) ran out.
+bool waitReadable(const PipeObject& pipe, int fd, int timeoutMs, std::uint32_t& error)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0)
+            wait = static_cast<int>(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
         pollfd entries[2] = { { pipe.wakeRead, POLLIN, 0 }, { fd, POLLIN, 0 } };
-        const int ready = ::poll(entries, 2, -1);
+        const int ready = ::poll(entries, 2, wait);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
             error = posix::windowsErrorFromErrno(errno);
+            return false;
+        }
+        if (ready == 0) {
+            error = winerror::kSemTimeout;
             return false;
         }
         if (entries[0].revents != 0) {
@@ -132,7 +144,7 @@ bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
         return false;
     }
     if (pipe->client == posix::kInvalidSocket) {
-        if (!waitReadable(*pipe, pipe->socket, error))
+        if (!waitReadable(*pipe, pipe->socket, -1, error))
             return false;
         pipe->client = posix::acceptSeqPacket(pipe->socket, 0, error);
         if (pipe->client == posix::kInvalidSocket)
@@ -145,11 +157,11 @@ bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
 }
 
 bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
-              std::uint32_t& bytesRead, std::uint32_t& error)
+              std::uint32_t& bytesRead, std::uint32_t& error, int timeoutMs)
 {
     bytesRead = 0;
     int fd = posix::kInvalidSocket;
-    if (!connectedSocket(pipe, fd, error) || !waitReadable(*pipe, fd, error))
+    if (!connectedSocket(pipe, fd, error) || !waitReadable(*pipe, fd, timeoutMs, error))
         return false;
     posix::ReceivedMessage message;
     if (!posix::receiveMessage(fd, buffer, capacity, 0, message, error)) {

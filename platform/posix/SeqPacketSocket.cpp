@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,6 +20,10 @@ namespace {
 // Room for the largest request (the 66304-byte mixer record plus header)
 // with plenty to spare.
 constexpr int kSocketBufferBytes = 256 * 1024;
+
+// A peer that never accepts leaves connect() waiting while its backlog is
+// full; the GUI waits no longer for an open than for a call.
+constexpr timeval kConnectLimit { 2, 0 };
 
 bool fillAddress(const std::string& socketPath, sockaddr_un& address, std::uint32_t& error)
 {
@@ -103,12 +108,14 @@ int connectSeqPacket(const std::string& socketPath, std::uint32_t& error)
     const int fd = newSocket(error);
     if (fd == kInvalidSocket)
         return kInvalidSocket;
+    // Unix-domain connects wait for room in the backlog at most the send time-out.
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kConnectLimit, sizeof kConnectLimit);
     int rc;
     do {
         rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        error = windowsErrorFromErrno(errno);
+        error = (errno == EAGAIN || errno == EINPROGRESS) ? winerror::kSemTimeout : windowsErrorFromErrno(errno);
         ::close(fd);
         return kInvalidSocket;
     }

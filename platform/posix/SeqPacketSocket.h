@@ -14,7 +14,8 @@ constexpr int kInvalidSocket = -1;
 // Binds and listens at socketPath (mode 0600), replacing a stale socket file.
 int listenSeqPacket(const std::string& socketPath, std::uint32_t& error);
 
-// Connects to socketPath; nobody listening gives error 2.
+// Connects to socketPath; nobody listening gives error 2, a listener that
+// does not take the connection within 2 seconds error 121.
 int connectSeqPacket(const std::string& socketPath, std::uint32_t& error);
 
 // Waits up to timeoutMs (negative: forever) for a client on listenFd.

@@ -27,14 +27,15 @@ bool stopRequested(const PipeObject& pipe)
 // Finishes an overlapped operation that is pending, unless the waits are
 // released first; then the operation is cancelled and reaped before return,
 // so the OVERLAPPED on the caller's stack is never used afterwards.
-bool finishPending(PipeObject& pipe, OVERLAPPED& overlapped, DWORD& transferred, std::uint32_t& error)
+bool finishPending(PipeObject& pipe, OVERLAPPED& overlapped, DWORD& transferred, std::uint32_t& error,
+                   DWORD timeoutMs)
 {
     HANDLE events[2] = { pipe.stopEvent, pipe.ioEvent };
-    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
     if (woken != WAIT_OBJECT_0 + 1) {
         CancelIoEx(pipe.handle, &overlapped);
         GetOverlappedResult(pipe.handle, &overlapped, &transferred, TRUE);
-        error = winerror::kOperationAborted;
+        error = woken == WAIT_TIMEOUT ? winerror::kSemTimeout : winerror::kOperationAborted;
         return false;
     }
     if (!GetOverlappedResult(pipe.handle, &overlapped, &transferred, FALSE)) {
@@ -46,7 +47,8 @@ bool finishPending(PipeObject& pipe, OVERLAPPED& overlapped, DWORD& transferred,
 
 // Runs one overlapped call on a server handle and waits for its end.
 template <typename Call>
-bool runOverlapped(PipeObject& pipe, Call call, DWORD& transferred, std::uint32_t& error)
+bool runOverlapped(PipeObject& pipe, Call call, DWORD& transferred, std::uint32_t& error,
+                   DWORD timeoutMs = INFINITE)
 {
     transferred = 0;
     if (stopRequested(pipe)) {
@@ -65,7 +67,7 @@ bool runOverlapped(PipeObject& pipe, Call call, DWORD& transferred, std::uint32_
         error = failure;
         return false;
     }
-    return finishPending(pipe, overlapped, transferred, error);
+    return finishPending(pipe, overlapped, transferred, error, timeoutMs);
 }
 
 void closeEvent(HANDLE event)
@@ -113,7 +115,7 @@ bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
 }
 
 bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
-              std::uint32_t& bytesRead, std::uint32_t& error)
+              std::uint32_t& bytesRead, std::uint32_t& error, int timeoutMs)
 {
     bytesRead = 0;
     if (pipe == kInvalidPipeHandle) {
@@ -125,7 +127,7 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
     if (pipe->server) {
         ok = runOverlapped(*pipe, [pipe, buffer, capacity](OVERLAPPED& overlapped) {
             return ReadFile(pipe->handle, buffer, capacity, nullptr, &overlapped) != FALSE;
-        }, transferred, error);
+        }, transferred, error, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     } else {
         ok = ReadFile(pipe->handle, buffer, capacity, &transferred, nullptr) != FALSE;
         error = ok ? winerror::kSuccess : GetLastError();

@@ -22,6 +22,7 @@
 #include <functional>
 #include <thread>
 #include <cerrno>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -141,7 +142,7 @@ class TestPlatform : public QObject
 private slots:
     void baseDirectoryIsPrivateAndPathsMapBelowIt();
     void unsafeBaseDirectoryIsRefused();
-    void nobodyListeningIsFileNotFound();
+    void openFailsWhenNobodyListensOrNobodyAccepts();
     void callsReachThePeerAndRepliesAreCopied();
     void stalledPeerFailsWithinTheReplyLimitAndBreaksTheChannel();
     void malformedOrMissingRepliesFailTheCall();
@@ -204,7 +205,7 @@ void TestPlatform::unsafeBaseDirectoryIsRefused()
     QVERIFY(posix::runtimeBaseDir(dir, error));
 }
 
-void TestPlatform::nobodyListeningIsFileNotFound()
+void TestPlatform::openFailsWhenNobodyListensOrNobodyAccepts()
 {
     std::uint32_t error = 0;
     QCOMPARE(openDevice(kBus7, error), kInvalidDeviceHandle);
@@ -213,6 +214,24 @@ void TestPlatform::nobodyListeningIsFileNotFound()
     const IoControlResult result = deviceIoControl(kInvalidDeviceHandle, 0xFFDC2084, nullptr, 0, nullptr, 0);
     QVERIFY(!result.ok);
     QCOMPARE(result.error, winerror::kInvalidHandle);
+
+    // A driver that listens but never accepts: once its backlog is full an
+    // open gives up after the call limit instead of holding the caller.
+    std::string socketPath;
+    posix::socketPathFor(kBus7, socketPath, error);
+    const int listener = posix::listenSeqPacket(socketPath, error);
+    QVERIFY(listener != posix::kInvalidSocket);
+    QVERIFY(::listen(listener, 0) == 0);
+    std::vector<DeviceHandle> queued;
+    DeviceHandle handle = kInvalidDeviceHandle;
+    while (queued.size() < 8 && (handle = openDevice(kBus7, error)) != kInvalidDeviceHandle)
+        queued.push_back(handle);
+    QCOMPARE(handle, kInvalidDeviceHandle);
+    QCOMPARE(error, winerror::kSemTimeout);
+    QVERIFY(!queued.empty());
+    for (DeviceHandle handle : queued)
+        closeDevice(handle);
+    posix::closeSocket(listener);
 }
 
 void TestPlatform::callsReachThePeerAndRepliesAreCopied()

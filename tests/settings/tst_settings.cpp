@@ -93,14 +93,15 @@ private slots:
     void sampleRateChangeRunsItsStepsWithTheirPauses();
     void bufferSizeChangeCapsTheUsbLatency_data();
     void bufferSizeChangeCapsTheUsbLatency();
-    void choosingWhatTheDriverRunsSendsAndWritesNothing();
+    void choosingWhatTheDriverRunsSendsNothingButStoresIt();
+    void reconnectAfterADeviceResetAppliesTheStoredSettings();
     void safeModeChangeStopsSwitchesAndRestarts();
     void failingStepEndsItsSequenceAndWritesNothing_data();
     void failingStepEndsItsSequenceAndWritesNothing();
     void phoneChipFailuresAfterTheRateWasStored();
     void withoutADeviceEachChangeFailsAtItsFirstStep();
     void asioRequestsShowTheDialogOnTop();
-    void asioMessagesThatAskForNothingOrAreTooLong();
+    void asioMessagesThatAskForNothingOrNeverComeOrAreTooLong();
     void asioRequestsFromClientsAlreadyGoneAreNotLost();
     void okSendsOneResetNoticeOrLogsWhyNot();
     void programEndWhileTheListenerWaitsIsPrompt();
@@ -313,6 +314,7 @@ void TestSettings::startupWithStoredRatesAndLaterConnections()
     dialog->startSetup();
     QTRY_VERIFY(log->contains(kStartupDone));
     QCOMPARE(driverCalls(), QStringList({
+        "io_get_buffer_size", // stored at the first start, though the driver ran it already
         "io_get_sample_rate",
         "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4",
         kChipOff, kChipOn, "io_audio_init" }));
@@ -406,7 +408,7 @@ void TestSettings::bufferSizeChangeCapsTheUsbLatency()
     QCOMPARE(sim->state()["bufferSize"].toInt(), size.toInt());
 }
 
-void TestSettings::choosingWhatTheDriverRunsSendsAndWritesNothing()
+void TestSettings::choosingWhatTheDriverRunsSendsNothingButStoresIt()
 {
     startSim({ "set buffer-size 512", "set usb-latency 24" });
     store({ { "Audio/BufferSize", "256" } });
@@ -415,9 +417,30 @@ void TestSettings::choosingWhatTheDriverRunsSendsAndWritesNothing()
     choose(UsbLatency, "24");
     QCOMPARE(driverCalls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }));
     QVERIFY(log->contains(QStringLiteral("当前音频缓冲区大小： 512")));
-    QVERIFY(log->contains(QStringLiteral("当前USB延迟大小： 24")));
-    QCOMPARE(storedKeys(), QStringList({ "Audio/BufferSize" }));
-    QCOMPARE(stored("Audio/BufferSize"), QStringLiteral("256"));
+    QCOMPARE(stored("Audio/BufferSize"), QStringLiteral("512"));
+    QCOMPARE(stored("USB/LatencySize"), QStringLiteral("24"));
+}
+
+// The interface came back from a reset at its own defaults while the boxes
+// still show the stored choices: the next connect puts them back.
+void TestSettings::reconnectAfterADeviceResetAppliesTheStoredSettings()
+{
+    startSim();
+    connectDialog();
+    choose(BufferSize, "64");
+    choose(SafeMode, "Enabled");
+    QCOMPARE(stored("USB/LatencySize"), QStringLiteral("8"));
+
+    for (const char* reset : { "set buffer-size 256", "set usb-latency 16", "set safe-mode off", "set sample-rate 48000" })
+        QVERIFY(sim->command(QString::fromLatin1(reset).split(' ')));
+    QVERIFY(dialog->connect2Driver());
+    dialog->startSetup();
+    QTRY_VERIFY(log->contains(kStartupDone));
+    const QJsonObject state = sim->state();
+    QCOMPARE(state["bufferSize"].toInt(), 64);
+    QCOMPARE(state["usbLatency"].toInt(), 8);
+    QCOMPARE(state["safeMode"].toBool(), true);
+    QCOMPARE(state["sampleRate"].toInt(), 44100);
 }
 
 void TestSettings::safeModeChangeStopsSwitchesAndRestarts()
@@ -441,32 +464,33 @@ void TestSettings::failingStepEndsItsSequenceAndWritesNothing_data()
     QTest::addColumn<QString>("failing");
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("applied"); // the value reached the driver before the failure
 
     QTest::newRow("rate: stop") << int(SampleRate) << "48000" << "io_stop_all_audio"
-                                << QStringList({ "io_stop_all_audio" }) << kStopFailed;
+                                << QStringList({ "io_stop_all_audio" }) << kStopFailed << false;
     QTest::newRow("rate: set") << int(SampleRate) << "48000" << "io_set_sample_rate"
-                               << QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000" }) << kSetRateFailed;
+                               << QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000" }) << kSetRateFailed << false;
     QTest::newRow("rate: wdm") << int(SampleRate) << "48000" << "io_set_wdm_num"
-                               << QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4" }) << kWdmFailed;
+                               << QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4" }) << kWdmFailed << true;
     QTest::newRow("rate: init") << int(SampleRate) << "48000" << "io_audio_init"
                                 << QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init" })
-                                << kRestartFailed;
+                                << kRestartFailed << true;
     QTest::newRow("buffer: read size") << int(BufferSize) << "64" << "io_get_buffer_size"
-                                       << QStringList({ "io_get_buffer_size" }) << kGetBufferFailed;
+                                       << QStringList({ "io_get_buffer_size" }) << kGetBufferFailed << false;
     QTest::newRow("buffer: read latency") << int(BufferSize) << "64" << "io_get_usb_buffer_size"
-                                          << QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }) << kGetLatencyFailed;
+                                          << QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }) << kGetLatencyFailed << false;
     QTest::newRow("buffer: set") << int(BufferSize) << "512" << "io_set_buffer_size"
                                  << QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_buffer_size 512" })
-                                 << kSetBufferFailed;
+                                 << kSetBufferFailed << false;
     QTest::newRow("buffer: restart") << int(BufferSize) << "512" << "io_restart_audio"
                                      << QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio",
                                                       "io_set_buffer_size 512", "io_restart_audio" })
-                                     << kRestartFailed;
+                                     << kRestartFailed << true;
     QTest::newRow("latency: set") << int(UsbLatency) << "32" << "io_set_usb_buffer_size"
                                   << QStringList({ "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32" })
-                                  << kSetLatencyFailed;
+                                  << kSetLatencyFailed << false;
     QTest::newRow("safe mode: switch") << int(SafeMode) << "Enabled" << "io_set_safe_mode_on"
-                                       << QStringList({ "io_stop_all_audio", "io_set_safe_mode_on" }) << kSafeModeFailed;
+                                       << QStringList({ "io_stop_all_audio", "io_set_safe_mode_on" }) << kSafeModeFailed << false;
 }
 
 void TestSettings::failingStepEndsItsSequenceAndWritesNothing()
@@ -476,9 +500,11 @@ void TestSettings::failingStepEndsItsSequenceAndWritesNothing()
     QFETCH(QString, failing);
     QFETCH(QStringList, calls);
     QFETCH(QString, message);
+    QFETCH(bool, applied);
 
     startSim({ "fail " + failing + " once" });
     connectDialog();
+    const QString before = box(Box(which))->currentText();
     choose(Box(which), choice);
     QVERIFY(log->contains(message));
     // Nothing is rolled back and nothing comes later, not even deferred steps.
@@ -486,7 +512,9 @@ void TestSettings::failingStepEndsItsSequenceAndWritesNothing()
     QCOMPARE(driverCalls(), calls);
     QCOMPARE(sim->calls().last()["status"].toInt(), 0);
     QVERIFY(!QFile::exists(iniPath()));
-    QCOMPARE(box(Box(which))->currentText(), choice);
+    // The box shows what the driver runs, and undoing the selection ran nothing.
+    QCOMPARE(box(Box(which))->currentText(), applied ? choice : before);
+    QCOMPARE(driverCalls(), calls);
 }
 
 void TestSettings::phoneChipFailuresAfterTheRateWasStored()
@@ -512,6 +540,16 @@ void TestSettings::phoneChipFailuresAfterTheRateWasStored()
     QTRY_VERIFY(log->contains(kRateDone));
     QVERIFY(log->contains(kChipOnFailed));
     QCOMPARE(driverCalls().mid(4), QStringList({ kChipOff, kChipOn }));
+
+    // At start-up a refused chip-off is logged and the engine still initialised.
+    QVERIFY(sim->command({ "fail", "io_write_usb_control", "once" }));
+    sim->clearRecord();
+    log->clear();
+    dialog->startSetup();
+    QTRY_VERIFY(log->contains(kStartupDone));
+    QVERIFY(log->contains(kChipOffFailed));
+    const QStringList calls = driverCalls();
+    QCOMPARE(calls.mid(calls.indexOf("io_set_wdm_num 4") + 1), QStringList({ kChipOff, kChipOn, "io_audio_init" }));
 }
 
 void TestSettings::withoutADeviceEachChangeFailsAtItsFirstStep()
@@ -577,7 +615,7 @@ void TestSettings::asioRequestsFromClientsAlreadyGoneAreNotLost()
         QVERIFY2(!line.startsWith("Error connecting to pipe."), qPrintable(line));
 }
 
-void TestSettings::asioMessagesThatAskForNothingOrAreTooLong()
+void TestSettings::asioMessagesThatAskForNothingOrNeverComeOrAreTooLong()
 {
     startSim();
     openDialog();
@@ -596,6 +634,16 @@ void TestSettings::asioMessagesThatAskForNothingOrAreTooLong()
     // The listener keeps serving after the error.
     asioRequest({ "0", "0", "0", "0", "1" });
     QTRY_VERIFY(dialog->isVisible());
+
+    // A client that connects and says nothing is dropped, and the next one served.
+    dialog->hide();
+    std::uint32_t error = 0;
+    const platform::PipeHandle silent = platform::openPipe(L"\\\\.\\pipe\\KestrumASIOToPannel", error);
+    QVERIFY(silent != platform::kInvalidPipeHandle);
+    asioRequest({ "0", "0", "0", "0", "1" });
+    QTRY_VERIFY(dialog->isVisible());
+    QVERIFY(log->contains(QStringLiteral("Error reading from pipe. Error code: 121")));
+    platform::closePipe(silent);
 }
 
 void TestSettings::okSendsOneResetNoticeOrLogsWhyNot()
