@@ -37,7 +37,8 @@ QWidget* createPanel()
 
 struct MainWindow::Model {
     unsigned int pid;
-    const char* titlePattern;
+    // The title's fixed part; the ten firmware characters follow it directly.
+    const char* titlePrefix;
     const char* addedLogLine;
     QWidget* (*createPanel)();
 };
@@ -45,9 +46,9 @@ struct MainWindow::Model {
 const MainWindow::Model* MainWindow::modelForPid(unsigned int pid)
 {
     static const Model models[] = {
-        { 1, "Kestrum KX1 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx1 widget to layout.", createPanel<kx1> },
-        { 2, "Kestrum KX2 - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kx2 widget to layout.", createPanel<kx2> },
-        { 15, "Kestrum KQ - FW: %1%2%3%4%5%6%7%8%9%10", "Adding kq widget to layout.", createPanel<kq> },
+        { 1, "Kestrum KX1 - FW: ", "Adding kx1 widget to layout.", createPanel<kx1> },
+        { 2, "Kestrum KX2 - FW: ", "Adding kx2 widget to layout.", createPanel<kx2> },
+        { 15, "Kestrum KQ - FW: ", "Adding kq widget to layout.", createPanel<kq> },
     };
     for (const Model& model : models) {
         if (model.pid == pid)
@@ -98,6 +99,13 @@ void MainWindow::clearBaseLayout()
             widget->deleteLater();
         delete item;
     }
+    statusLabel = nullptr;
+    firmwarePending = nullptr;
+}
+
+bool MainWindow::showsOnly(const char* status) const
+{
+    return statusLabel && baseLayout->count() == 1 && statusLabel->text() == QString::fromUtf8(status);
 }
 
 void MainWindow::showStatus(const QString& text)
@@ -118,11 +126,13 @@ void MainWindow::replacePollChannel()
     pollTimer->start();
 }
 
+// Concatenated rather than filled in with arg(), so that firmware bytes such
+// as "%1" stay as they are.
 void MainWindow::setFirmwareTitle(const Model& model, const unsigned char* firmware)
 {
-    QString title = QString::fromLatin1(model.titlePattern);
+    QString title = QString::fromLatin1(model.titlePrefix);
     for (unsigned int i = 0; i < kFirmwareLength; ++i)
-        title = title.arg(QChar(firmware[i]));
+        title += QChar(firmware[i]);
     setWindowTitle(title);
 }
 
@@ -130,39 +140,75 @@ void MainWindow::callDriverTimerCallback()
 {
     auto channel = std::make_unique<KestrumIoControl>();
     channel->createDevice();
-    channel->io_get_device_pid(devicePid);
+    // A failed read means no device: the PID of an earlier read is stale.
+    unsigned int pid = 0;
+    devicePid = channel->io_get_device_pid(pid) ? pid : 0;
     qDebug() << "Device PID:" << devicePid;
-    if (devicePid == 0)
+    if (devicePid == 0) {
+        noDeviceFound();
         return;
+    }
+
+    const Model* model = modelForPid(devicePid);
+    // The panel and the settings are in place; only the firmware is missing.
+    if (model && model == firmwarePending) {
+        readFirmwareIntoTitle(*channel, *model);
+        return;
+    }
 
     clearBaseLayout();
-    const Model* model = modelForPid(devicePid);
     if (!model) {
         qDebug() << "Unknown device PID:" << devicePid;
         showStatus(kUnknownDevice);
         return;
     }
-
     if (!settings || !settings->connect2Driver()) {
         qDebug() << "Failed to connect to driver in settings window.";
+        showStatus(kNoDevice);
         replacePollChannel();
         return;
     }
     settings->startSetup();
+    addPanel(*model);
+    readFirmwareIntoTitle(*channel, *model);
+}
 
-    QWidget* panel = model->createPanel();
+void MainWindow::noDeviceFound()
+{
+    if (!showsOnly(kNoDevice)) {
+        clearBaseLayout();
+        showStatus(kNoDevice);
+    }
+}
+
+void MainWindow::addPanel(const Model& model)
+{
+    QWidget* panel = model.createPanel();
     panel->setParent(this);
     baseLayout->addWidget(panel);
-    qDebug() << model->addedLogLine;
+    qDebug() << model.addedLogLine;
     update();
+}
 
+// Until the firmware reads, each detection tick retries only this, so the
+// driver is not reprogrammed and the panel not rebuilt every second.
+void MainWindow::readFirmwareIntoTitle(KestrumIoControl& channel, const Model& model)
+{
     unsigned char firmware[kFirmwareLength] = {};
-    if (!channel->io_get_firmware_version(firmware, kFirmwareLength)) {
+    if (!channel.io_get_firmware_version(firmware, kFirmwareLength)) {
         qDebug() << "Failed to get firmware version.";
-        showStatus(kFirmwareUnreadable);
+        if (firmwarePending != &model)
+            showStatus(kFirmwareUnreadable);
+        firmwarePending = &model;
         return;
     }
-    setFirmwareTitle(*model, firmware);
+    if (firmwarePending) {
+        baseLayout->removeWidget(statusLabel);
+        statusLabel->deleteLater();
+        statusLabel = nullptr;
+        firmwarePending = nullptr;
+    }
+    setFirmwareTitle(model, firmware);
     qDebug() << "Device found with PID:" << devicePid;
     detectTimer->stop();
     replacePollChannel();

@@ -32,7 +32,11 @@ private:
     static const Model* modelForPid(unsigned int pid);
 
     void clearBaseLayout();
+    bool showsOnly(const char* status) const;
     void showStatus(const QString& text);
+    void noDeviceFound();
+    void addPanel(const Model& model);
+    void readFirmwareIntoTitle(KestrumIoControl& channel, const Model& model);
     void replacePollChannel();
     void setFirmwareTitle(const Model& model, const unsigned char* firmware);
     void deviceLost();
@@ -45,4 +49,6 @@ private:
     Settings* settings = nullptr;
     QLabel* statusLabel = nullptr;
     int errorCount = 0;
+    // The model whose panel is in place while its firmware could not be read yet.
+    const Model* firmwarePending = nullptr;
 };

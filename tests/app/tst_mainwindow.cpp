@@ -2,6 +2,8 @@
 // interface plugged, unplugged and misbehaving in a separate process.
 
 #include "app/MainWindow.h"
+#include "platform/posix/RuntimeDir.h"
+#include "platform/posix/SeqPacketSocket.h"
 #include "settings/Settings.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimProcess.h"
@@ -18,12 +20,14 @@
 
 #include <iostream>
 #include <memory>
+#include <sys/socket.h>
 
 namespace {
 
 constexpr quint32 kGetDevicePid = 0xFFDC2084;
 constexpr quint32 kSetMixer = 0xFFDC2040;
 constexpr quint32 kReadUsbControl = 0xFFDC20A0;
+constexpr quint32 kSetSampleRate = 0xFFDC2038;
 
 const QString kNoDevice = QStringLiteral("声卡未连接！");
 const QString kUnknownDevice = QStringLiteral("未知设备，请检查连接！");
@@ -52,7 +56,7 @@ private slots:
     void eachKnownModelGetsItsTitle();
     void unknownPidShowsItsLabelEverySecond();
     void withoutTheSettingsChannelDetectionAndWatchingBothRun();
-    void unreadableFirmwareIsRetriedWithANewPanel();
+    void unreadableFirmwareIsRetriedAloneUntilItReads();
     void aZeroFirmwareByteBecomesANulCharacter();
     void twoFailedPollsThenAGoodOneChangeNothing();
     void unplugShowsNoDeviceAndReplugRestoresThePanel();
@@ -161,6 +165,18 @@ void TestMainWindow::startsHiddenSearchingWithTheNoDeviceLabel()
     // No device: every second one line with PID 0, and the label stays.
     QTRY_COMPARE_WITH_TIMEOUT(log->count("Device PID: 0"), 2, 3000);
     QCOMPARE(labelTexts(), QStringList { kNoDevice });
+
+    // A driver that listens but never takes a connection holds no tick for good.
+    std::string socketPath;
+    std::uint32_t error = 0;
+    platform::posix::socketPathFor(L"\\\\.\\KestrumAudioBus0", socketPath, error);
+    const int stuck = platform::posix::listenSeqPacket(socketPath, error);
+    QVERIFY(stuck != platform::posix::kInvalidSocket && ::listen(stuck, 0) == 0);
+    const int filler = platform::posix::connectSeqPacket(socketPath, error);
+    const int before = log->count("Device PID: 0");
+    QTRY_VERIFY_WITH_TIMEOUT(log->count("Device PID: 0") >= before + 2, 10000);
+    platform::posix::closeSocket(filler);
+    platform::posix::closeSocket(stuck);
 }
 
 void TestMainWindow::devicePresentAtStartIsDetectedAndWatched()
@@ -191,20 +207,25 @@ void TestMainWindow::devicePresentAtStartIsDetectedAndWatched()
 void TestMainWindow::eachKnownModelGetsItsTitle_data()
 {
     QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("firmware");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("addedLine");
-    QTest::newRow("KX1") << "KX1" << "Kestrum KX1 - FW: 0123456789" << "Adding kx1 widget to layout.";
-    QTest::newRow("KQ") << "KQ" << "Kestrum KQ - FW: 0123456789" << "Adding kq widget to layout.";
+    QTest::newRow("KX1") << "KX1" << "0123456789" << "Kestrum KX1 - FW: 0123456789" << "Adding kx1 widget to layout.";
+    QTest::newRow("KQ") << "KQ" << "0123456789" << "Kestrum KQ - FW: 0123456789" << "Adding kq widget to layout.";
+    // Firmware characters are taken as they are, never as placeholders.
+    QTest::newRow("KX2, placeholder-like bytes") << "KX2" << "%1%2%3%10%" << "Kestrum KX2 - FW: %1%2%3%10%"
+                                                 << "Adding kx2 widget to layout.";
 }
 
 void TestMainWindow::eachKnownModelGetsItsTitle()
 {
     QFETCH(QString, model);
+    QFETCH(QString, firmware);
     QFETCH(QString, title);
     QFETCH(QString, addedLine);
     const QString file = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/" + model.toLower() + ".ini";
     QFile::remove(file);
-    startSim({ "--model", model, "--firmware", "0123456789" });
+    startSim({ "--model", model, "--firmware", firmware });
     startWindow();
     QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), title, 3000);
     QVERIFY(log->contains(addedLine));
@@ -232,6 +253,10 @@ void TestMainWindow::unknownPidShowsItsLabelEverySecond()
         opens += entry.toObject().value("kind").toString() == "open" ? 1 : 0;
     QCOMPARE(opens, sim->calls(kGetDevicePid).size());
     QCOMPARE(sim->calls(kReadUsbControl).size(), 0);
+
+    // Once it is gone, there is no device, not an unknown one.
+    QVERIFY(sim->command({ "unplug" }));
+    QTRY_COMPARE(labelTexts(), QStringList { kNoDevice });
 }
 
 void TestMainWindow::withoutTheSettingsChannelDetectionAndWatchingBothRun()
@@ -240,29 +265,48 @@ void TestMainWindow::withoutTheSettingsChannelDetectionAndWatchingBothRun()
     window = std::make_unique<MainWindow>(nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to connect to driver in settings window."), 2, 3000);
     QCOMPARE(panelCount(), 0);
-    QCOMPARE(labelTexts(), QStringList());
+    QCOMPARE(labelTexts(), QStringList { kNoDevice });
     QCOMPARE(window->windowTitle(), QString("Kestrum Driver"));
 
     // Each detection tick replaced the watch channel, which polls meanwhile.
     QTRY_COMPARE(sim->state().value("connections").toInt(), 1);
     QVERIFY(sim->calls(kGetDevicePid).size() > 2);
     QVERIFY(!log->contains("Error reading device PID from driver, error count: 1"));
+
+    // The watch still notices the loss.
+    QVERIFY(sim->command({ "unplug" }));
+    QTRY_VERIFY(log->contains("Meter driver handle deleted."));
+    QCOMPARE(labelTexts(), QStringList { kNoDevice });
 }
 
-void TestMainWindow::unreadableFirmwareIsRetriedWithANewPanel()
+void TestMainWindow::unreadableFirmwareIsRetriedAloneUntilItReads()
 {
     startSim({ "--model", "KX2", "--firmware", "K2.06.0915" });
-    QVERIFY(sim->command({ "fail", hexCode(kReadUsbControl), "once" }));
+    QVERIFY(sim->command({ "fail", hexCode(kReadUsbControl), "always" }));
     startWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(log->contains("Failed to get firmware version."), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to get firmware version."), 3, 5000);
     QCOMPARE(window->windowTitle(), QString("Kestrum Driver"));
     QCOMPARE(panelCount(), 1);
-    QVERIFY(labelTexts().contains(kFirmwareUnreadable));
+    QCOMPARE(labelTexts(), QStringList { kFirmwareUnreadable });
+    // One panel and one programming of the driver, whatever the retries.
+    QCOMPARE(log->count("Adding kx2 widget to layout."), 1);
+    QCOMPARE(sim->calls(kSetSampleRate).size(), 1);
 
+    QVERIFY(sim->command({ "fail", hexCode(kReadUsbControl), "off" }));
     QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
-    QCOMPARE(log->count("Adding kx2 widget to layout."), 2);
+    QCOMPARE(log->count("Adding kx2 widget to layout."), 1);
     QCOMPARE(panelCount(), 1);
-    QVERIFY(!labelTexts().contains(kFirmwareUnreadable));
+    QCOMPARE(labelTexts(), QStringList());
+
+    // Unplugged while the firmware keeps failing: the window says so.
+    window.reset();
+    log->clear();
+    QVERIFY(sim->command({ "fail", hexCode(kReadUsbControl), "always" }));
+    startWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(log->contains("Failed to get firmware version."), 3000);
+    QVERIFY(sim->command({ "unplug" }));
+    QTRY_COMPARE(labelTexts(), QStringList { kNoDevice });
+    QCOMPARE(panelCount(), 0);
 }
 
 void TestMainWindow::aZeroFirmwareByteBecomesANulCharacter()
