@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/SingleInstanceGuard.h"
 #include "settings/Settings.h"
 #include "tray/TrayIcon.h"
 
@@ -7,43 +8,15 @@
 #include <QIcon>
 #include <QLocale>
 #include <QPixmap>
-#include <QSharedMemory>
-#include <QSystemSemaphore>
 #include <QTranslator>
 
+#ifndef Q_OS_WIN
+#include "platform/posix/TerminationSignals.h"
+
+#include <QSocketNotifier>
+#endif
+
 namespace {
-
-const char* const kSemaphoreKey = "KestrumQtDriverSemaphore";
-const char* const kSharedMemoryKey = "KestrumQtDriverSharedMemory";
-
-// A copy that crashed or was killed leaves its marker segment behind on
-// POSIX systems. Attaching and detaching frees a segment nobody holds, and
-// leaves one that a running copy holds in place.
-void releaseStaleMarker()
-{
-#ifndef Q_OS_WIN
-    QSharedMemory stale(kSharedMemoryKey);
-    if (stale.attach(QSharedMemory::ReadWrite))
-        stale.detach();
-#endif
-}
-
-// The marker's key comes from its key file's inode. When a killed copy's key
-// file is gone, a new key file can reuse the inode, so create() meets the
-// killed copy's segment; once the new file exists it can be freed as above.
-// A copy that runs would have been found by the attach before.
-bool createMarker(QSharedMemory& marker)
-{
-    if (marker.create(1, QSharedMemory::ReadWrite))
-        return true;
-#ifndef Q_OS_WIN
-    if (marker.error() == QSharedMemory::AlreadyExists) {
-        releaseStaleMarker();
-        return marker.create(1, QSharedMemory::ReadWrite);
-    }
-#endif
-    return false;
-}
 
 // Installs the first translation that loads for the user's interface languages.
 void installTranslator(QTranslator& translator, QStringList& languages)
@@ -57,29 +30,43 @@ void installTranslator(QTranslator& translator, QStringList& languages)
     }
 }
 
+#ifndef Q_OS_WIN
+// A logout, kill or Ctrl+C ends the program as its quit command does: the
+// event loop returns and everything is torn down in order.
+void endOnTerminationSignals(QObject* parent)
+{
+    std::uint32_t error = 0;
+    const int watch = platform::posix::watchTerminationSignals(error);
+    if (watch < 0)
+        return;
+    auto* notifier = new QSocketNotifier(watch, QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [watch] {
+        if (platform::posix::takeTerminationSignals(watch))
+            QCoreApplication::exit(0);
+    });
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+#ifndef Q_OS_WIN
+    endOnTerminationSignals(&application);
+#endif
 
-    QSystemSemaphore semaphore(kSemaphoreKey, 1, QSystemSemaphore::Open);
-    semaphore.acquire();
-
-    releaseStaleMarker();
-    QSharedMemory marker(kSharedMemoryKey);
-    if (marker.attach(QSharedMemory::ReadWrite)) {
-        semaphore.release();
+    SingleInstanceGuard guard;
+    switch (guard.claim()) {
+    case SingleInstanceGuard::Claim::AlreadyRunning:
         qDebug() << "Kestrum Mixer 已经在运行中。";
-        QCoreApplication::quit();
         return 0;
-    }
-    if (!createMarker(marker)) {
-        semaphore.release();
+    case SingleInstanceGuard::Claim::Failed:
         qDebug() << "无法创建共享内存，程序退出。";
         return -1;
+    case SingleInstanceGuard::Claim::First:
+        break;
     }
-    semaphore.release();
 
     QTranslator translator;
     QStringList languages;

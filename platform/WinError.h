@@ -18,6 +18,7 @@ constexpr std::uint32_t kBrokenPipe = 109;
 constexpr std::uint32_t kSemTimeout = 121;
 constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kInvalidName = 123;
+constexpr std::uint32_t kAlreadyExists = 183;
 constexpr std::uint32_t kFilenameTooLong = 206;
 constexpr std::uint32_t kNoData = 232;
 constexpr std::uint32_t kPipeNotConnected = 233;

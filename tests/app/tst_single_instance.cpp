@@ -3,22 +3,33 @@
 
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
-#include <QSharedMemory>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <functional>
+#include <grp.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 
 namespace {
 
 const QString kAlreadyRunning = QStringLiteral("Kestrum Mixer 已经在运行中。");
 
-// One copy of the panel, with everything it logged so far.
+// One copy of the panel, with everything it logged so far; prepare sets
+// up its process before it starts.
 class PanelProcess
 {
 public:
-    PanelProcess()
+    explicit PanelProcess(const std::function<void(QProcess&)>& prepare = {})
     {
         process.setProgram(KESTRUM_PANEL_PATH);
+        if (prepare)
+            prepare(process);
         process.start();
     }
     ~PanelProcess()
@@ -50,22 +61,16 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
     void aSecondCopyExitsAtOnce();
     void twoCopiesStartedTogetherLeaveOne();
     void aStartAfterAKilledCopySucceeds();
+    void anotherUserIsNeitherBlockedNorBlocking();
+    void terminationSignalsEndTheProgramInOrder_data();
+    void terminationSignalsEndTheProgramInOrder();
 
 private:
     TestEnvironment environment;
 };
-
-void TestSingleInstance::cleanup()
-{
-    // Killed copies leave their marker behind; free it for the next test.
-    QSharedMemory stale("KestrumQtDriverSharedMemory");
-    if (stale.attach())
-        stale.detach();
-}
 
 void TestSingleInstance::aSecondCopyExitsAtOnce()
 {
@@ -105,6 +110,78 @@ void TestSingleInstance::aStartAfterAKilledCopySucceeds()
     QTRY_VERIFY_WITH_TIMEOUT(next.reachedDetection(), 5000);
     QVERIFY(next.running());
     QVERIFY(!next.log().contains(kAlreadyRunning));
+}
+
+// Run as root, the other copy runs as the unprivileged user "nobody" with
+// a runtime directory and home of its own; otherwise as this user with
+// another runtime directory, which is all that tells users apart here.
+void TestSingleInstance::anotherUserIsNeitherBlockedNorBlocking()
+{
+    // Both see the machine's shared temporary directory, as users do.
+    const auto sharedTemp = [](QProcess& process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", "/tmp");
+        process.setProcessEnvironment(env);
+    };
+    PanelProcess first(sharedTemp);
+    QTRY_VERIFY_WITH_TIMEOUT(first.reachedDetection(), 5000);
+
+    const bool asRoot = ::geteuid() == 0;
+    constexpr uid_t kNobody = 65534;
+    // Outside this test's own temporary directory, which only this user may enter.
+    QTemporaryDir otherUser("/tmp/kestrum-other-user-XXXXXX");
+    QVERIFY(otherUser.isValid());
+    for (const char* dir : { "run", "home" })
+        QVERIFY(QDir(otherUser.path()).mkdir(dir));
+    if (asRoot) {
+        for (const char* dir : { "", "/run", "/home" })
+            QVERIFY(::chown(QFile::encodeName(otherUser.path() + dir).constData(), kNobody, kNobody) == 0);
+    }
+    QFile::setPermissions(otherUser.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    PanelProcess other([&](QProcess& process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", otherUser.path() + "/run");
+        env.insert("HOME", otherUser.path() + "/home");
+        env.insert("TMPDIR", "/tmp");
+        env.remove("XDG_CONFIG_HOME");
+        env.remove("XDG_DATA_HOME");
+        process.setProcessEnvironment(env);
+        if (asRoot) {
+            process.setChildProcessModifier([] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                    ::_exit(99);
+            });
+        }
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(other.reachedDetection(), 5000);
+    QVERIFY(other.running());
+    QVERIFY(first.running());
+}
+
+void TestSingleInstance::terminationSignalsEndTheProgramInOrder_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestSingleInstance::terminationSignalsEndTheProgramInOrder()
+{
+    QFETCH(int, signalNumber);
+    PanelProcess panel;
+    QTRY_VERIFY_WITH_TIMEOUT(panel.reachedDetection(), 5000);
+    QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
+    QVERIFY(panel.process.waitForFinished(5000));
+    QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.process.exitCode(), 0);
+    // The settings dialog goes last, its listener's pipe with it.
+    QVERIFY(panel.log().contains("Settings dialog closed and resources cleaned up."));
+    QVERIFY(panel.log().trimmed().endsWith("Pipe closed."));
+
+    PanelProcess next;
+    QTRY_VERIFY_WITH_TIMEOUT(next.reachedDetection(), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -1,0 +1,43 @@
+#include "platform/posix/InstanceLock.h"
+
+#include "platform/WinError.h"
+#include "platform/posix/RuntimeDir.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform::posix {
+
+int takeInstanceLock(const std::string& name, std::uint32_t& error)
+{
+    std::string base;
+    if (!runtimeBaseDir(base, error))
+        return kNoInstanceLock;
+    const std::string path = base + "/" + name + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = windowsErrorFromErrno(errno);
+        return kNoInstanceLock;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        error = errno == EWOULDBLOCK ? winerror::kAlreadyExists : windowsErrorFromErrno(errno);
+        ::close(fd);
+        return kNoInstanceLock;
+    }
+    error = winerror::kSuccess;
+    return fd;
+}
+
+void releaseInstanceLock(int lock)
+{
+    if (lock != kNoInstanceLock)
+        ::close(lock);
+}
+
+} // namespace platform::posix
