@@ -246,6 +246,18 @@ TEST(NamedPipe, BlockedWaitsAreReleasedFromAnotherThreadWithinASecond)
     cancelPipeWaits(second.handle);
     reader.join();
     EXPECT_EQ(waitError, DWORD(ERROR_OPERATION_ABORTED));
+
+    // Nor can it hold a read that has a time limit: the read gives up.
+    const std::wstring limitedPath = pipePath(L"limited");
+    const ServerPipe third(limitedPath);
+    const ClientPipe mute(limitedPath);
+    ASSERT_NE(mute.handle, kInvalidPipeHandle) << mute.error;
+    connectNamedPipe(third.handle, error);
+    char buffer[16];
+    std::uint32_t length = 0;
+    EXPECT_FALSE(readPipe(third.handle, buffer, sizeof buffer, length, error, 200));
+    EXPECT_EQ(error, DWORD(ERROR_SEM_TIMEOUT));
+    EXPECT_EQ(length, 0u);
 }
 
 TEST(NamedPipe, AClientThatCameAndWentBeforeTheWaitLeavesItsMessage)
