@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/AppLog.h"
 #include "driver/KestrumIoControl.h"
 #include "panels/kq.h"
 #include "panels/kx1.h"
@@ -7,7 +8,6 @@
 #include "settings/Settings.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QLabel>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -143,7 +143,7 @@ void MainWindow::callDriverTimerCallback()
     // A failed read means no device: the PID of an earlier read is stale.
     unsigned int pid = 0;
     devicePid = channel->io_get_device_pid(pid) ? pid : 0;
-    qDebug() << "Device PID:" << devicePid;
+    qCDebug(lcApp) << "Device PID:" << devicePid;
     if (devicePid == 0) {
         noDeviceFound();
         return;
@@ -158,12 +158,12 @@ void MainWindow::callDriverTimerCallback()
 
     clearBaseLayout();
     if (!model) {
-        qDebug() << "Unknown device PID:" << devicePid;
+        qCDebug(lcApp) << "Unknown device PID:" << devicePid;
         showStatus(kUnknownDevice);
         return;
     }
     if (!settings || !settings->connect2Driver()) {
-        qDebug() << "Failed to connect to driver in settings window.";
+        qCDebug(lcApp) << "Failed to connect to driver in settings window.";
         showStatus(kNoDevice);
         replacePollChannel();
         return;
@@ -186,7 +186,7 @@ void MainWindow::addPanel(const Model& model)
     QWidget* panel = model.createPanel();
     panel->setParent(this);
     baseLayout->addWidget(panel);
-    qDebug() << model.addedLogLine;
+    qCDebug(lcApp) << model.addedLogLine;
     update();
 }
 
@@ -196,7 +196,7 @@ void MainWindow::readFirmwareIntoTitle(KestrumIoControl& channel, const Model& m
 {
     unsigned char firmware[kFirmwareLength] = {};
     if (!channel.io_get_firmware_version(firmware, kFirmwareLength)) {
-        qDebug() << "Failed to get firmware version.";
+        qCDebug(lcApp) << "Failed to get firmware version.";
         if (firmwarePending != &model)
             showStatus(kFirmwareUnreadable);
         firmwarePending = &model;
@@ -209,7 +209,7 @@ void MainWindow::readFirmwareIntoTitle(KestrumIoControl& channel, const Model& m
         firmwarePending = nullptr;
     }
     setFirmwareTitle(model, firmware);
-    qDebug() << "Device found with PID:" << devicePid;
+    qCDebug(lcApp) << "Device found with PID:" << devicePid;
     detectTimer->stop();
     replacePollChannel();
 }
@@ -221,7 +221,7 @@ void MainWindow::readPidFromDriverCallback()
         return;
     }
     ++errorCount;
-    qDebug() << "Error reading device PID from driver, error count:" << errorCount;
+    qCDebug(lcApp) << "Error reading device PID from driver, error count:" << errorCount;
     if (errorCount >= kLostAfterFailedReads)
         deviceLost();
 }
@@ -231,10 +231,10 @@ void MainWindow::deviceLost()
     pollTimer->stop();
     delete pollChannel;
     pollChannel = nullptr;
-    qDebug() << "Meter driver handle deleted.";
+    qCDebug(lcApp) << "Meter driver handle deleted.";
     devicePid = 0;
     clearBaseLayout();
-    qDebug() << "Cleared all widgets from base layout.";
+    qCDebug(lcApp) << "Cleared all widgets from base layout.";
     detectTimer->start();
     showStatus(kNoDevice);
 }

@@ -1,12 +1,13 @@
+#include "app/AppLog.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstanceGuard.h"
 #include "settings/Settings.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QIcon>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QPixmap>
 #include <QTranslator>
 
@@ -28,6 +29,14 @@ void installTranslator(QTranslator& translator, QStringList& languages)
             return;
         }
     }
+}
+
+// Started from the desktop, at login or from its menu, the program keeps
+// its debug lines to itself; QT_LOGGING_RULES still overrides this.
+void quietenWhenAsked(const QStringList& arguments)
+{
+    if (arguments.contains(QStringLiteral("--quiet")))
+        QLoggingCategory::setFilterRules(QStringLiteral("kestrum.*.debug=false"));
 }
 
 #ifndef Q_OS_WIN
@@ -52,6 +61,7 @@ void endOnTerminationSignals(QObject* parent)
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    quietenWhenAsked(QCoreApplication::arguments());
 #ifndef Q_OS_WIN
     endOnTerminationSignals(&application);
 #endif
@@ -59,10 +69,10 @@ int main(int argc, char** argv)
     SingleInstanceGuard guard;
     switch (guard.claim()) {
     case SingleInstanceGuard::Claim::AlreadyRunning:
-        qDebug() << "Kestrum Mixer 已经在运行中。";
+        qCDebug(lcApp) << "Kestrum Mixer 已经在运行中。";
         return 0;
     case SingleInstanceGuard::Claim::Failed:
-        qDebug() << "无法创建共享内存，程序退出。";
+        qCDebug(lcApp) << "无法创建共享内存，程序退出。";
         return -1;
     case SingleInstanceGuard::Claim::First:
         break;

@@ -1,15 +1,14 @@
 #include "driver/KestrumIoControl.h"
 
+#include "driver/DriverLog.h"
 #include "driver/DeviceSymlinks.h"
 #include "driver/UsbControlPacket.h"
 
-#include <QDebug>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
-#include <iostream>
 
 namespace {
 
@@ -59,7 +58,7 @@ constexpr double kMaxGain = 1.9952623149688795; // +6 dB
 
 void logFirmwareReadFailure()
 {
-    std::cerr << "Failed to read firmware version from device." << std::endl;
+    qCDebug(lcDriver) << "Failed to read firmware version from device.";
 }
 
 } // namespace
@@ -75,11 +74,11 @@ bool KestrumIoControl::createDevice()
         std::uint32_t error = 0;
         const platform::DeviceHandle handle = platform::openDevice(path, error);
         if (handle == platform::kInvalidDeviceHandle) {
-            std::wcout << L"Open device " << path << L" failed, error: " << error << std::endl;
+            qCDebug(lcDriver).noquote() << "Open device" << QString::fromStdWString(path) << "failed, error:" << error;
             continue;
         }
         deviceHandle = handle;
-        std::wcout << L"Open device " << path << L" success!" << std::endl;
+        qCDebug(lcDriver).noquote() << "Open device" << QString::fromStdWString(path) << "success!";
         return true;
     }
     return false;
@@ -147,7 +146,7 @@ bool KestrumIoControl::io_get_buffer_size(unsigned int* size)
 {
     if (!readInto(kGetBufferSize, *size))
         return false;
-    qDebug() << "Buffer size:" << *size;
+    qCDebug(lcDriver) << "Buffer size:" << *size;
     return true;
 }
 
@@ -242,9 +241,9 @@ bool KestrumIoControl::io_get_firmware_version(unsigned char* buffer, unsigned i
         std::memcpy(buffer, reply, std::min(length, kFirmwareLength));
         return true;
     } catch (const std::exception& e) {
-        std::cerr << "Failed to get firmware version: " << e.what() << std::endl;
+        qCWarning(lcDriver).nospace() << "Failed to get firmware version: " << e.what();
     } catch (...) {
-        std::cerr << "Failed to get firmware version: Unknown error" << std::endl;
+        qCWarning(lcDriver) << "Failed to get firmware version: Unknown error";
     }
     return false;
 }
@@ -281,9 +280,9 @@ bool KestrumIoControl::sendUsbPacket(const UsbControlPacket& packet, const char*
     try {
         return sendOnly(kWriteUsbControl, packet.data(), packet.size());
     } catch (const std::exception& e) {
-        std::cerr << errorPrefix << e.what() << std::endl;
+        qCWarning(lcDriver).nospace() << errorPrefix << e.what();
     } catch (...) {
-        std::cerr << (unknownErrorPrefix ? unknownErrorPrefix : errorPrefix) << "Unknown error" << std::endl;
+        qCWarning(lcDriver).nospace() << (unknownErrorPrefix ? unknownErrorPrefix : errorPrefix) << "Unknown error";
     }
     return false;
 }

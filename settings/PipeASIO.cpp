@@ -1,8 +1,8 @@
 #include "settings/PipeASIO.h"
 
+#include "settings/SettingsLog.h"
 #include "platform/WinError.h"
 
-#include <QDebug>
 
 #include <cstring>
 
@@ -35,10 +35,10 @@ bool PipeASIO::createPipe()
     std::uint32_t error = 0;
     pipeHandle = platform::createNamedPipe(pipeName.toStdWString(), error);
     if (pipeHandle == platform::kInvalidPipeHandle) {
-        qDebug() << "Error: Could not create pipe. Error code:" << error;
+        qCDebug(lcSettings) << "Error: Could not create pipe. Error code:" << error;
         return false;
     }
-    qDebug() << "Pipe created successfully.";
+    qCDebug(lcSettings) << "Pipe created successfully.";
     return true;
 }
 
@@ -53,7 +53,7 @@ bool PipeASIO::waitForClient()
     if (error == platform::winerror::kNoData)
         return true;
     if (!wasReleased(error))
-        qDebug() << "Error connecting to pipe. Error code:" << error;
+        qCDebug(lcSettings) << "Error connecting to pipe. Error code:" << error;
     return false;
 }
 
@@ -68,7 +68,7 @@ bool PipeASIO::read(char* buffer)
     if (ok)
         std::memcpy(buffer, received, length);
     else if (!wasReleased(error))
-        qDebug() << "Error reading from pipe. Error code:" << error;
+        qCDebug(lcSettings) << "Error reading from pipe. Error code:" << error;
     platform::disconnectNamedPipe(pipeHandle);
     return ok;
 }
@@ -80,9 +80,9 @@ bool PipeASIO::write(const QByteArray& data)
     std::uint32_t error = 0;
     const bool ok = platform::writePipe(pipeHandle, data.constData(), static_cast<std::uint32_t>(data.size()), error);
     if (ok)
-        qDebug() << "Data written to pipe:" << data;
+        qCDebug(lcSettings) << "Data written to pipe:" << data;
     else if (!wasReleased(error))
-        qDebug() << "Error writing to pipe. Error code:" << error;
+        qCDebug(lcSettings) << "Error writing to pipe. Error code:" << error;
     platform::disconnectNamedPipe(pipeHandle);
     return ok;
 }
@@ -94,7 +94,7 @@ void PipeASIO::close()
     platform::disconnectNamedPipe(pipeHandle);
     platform::closePipe(pipeHandle);
     pipeHandle = platform::kInvalidPipeHandle;
-    qDebug() << "Pipe closed.";
+    qCDebug(lcSettings) << "Pipe closed.";
 }
 
 void PipeASIO::releaseWaits()

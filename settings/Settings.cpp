@@ -1,10 +1,10 @@
 #include "settings/Settings.h"
 
+#include "settings/SettingsLog.h"
 #include "platform/NamedPipe.h"
 #include "settings/ThreadSettingsPip.h"
 
 #include <QComboBox>
-#include <QDebug>
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
@@ -51,7 +51,7 @@ const QStringList kSlowModes { "Disabled", "Enabled" };
 bool succeeded(bool ok, const char* failureMessage)
 {
     if (!ok)
-        qDebug() << failureMessage;
+        qCDebug(lcSettings) << failureMessage;
     return ok;
 }
 
@@ -76,7 +76,7 @@ void settlePause()
 
 Settings::Settings()
 {
-    qDebug() << "Settings dialog created.";
+    qCDebug(lcSettings) << "Settings dialog created.";
     setWindowTitle("Settings");
     setStyleSheet("QDialog { background-color: #2c313c; color: white; }");
 
@@ -92,7 +92,7 @@ Settings::~Settings()
 {
     delete settingsStore;
     delete ioControl;
-    qDebug() << "Settings dialog closed and resources cleaned up.";
+    qCDebug(lcSettings) << "Settings dialog closed and resources cleaned up.";
 }
 
 void Settings::buildLayout()
@@ -156,7 +156,7 @@ bool Settings::connect2Driver()
     ioControl = new KestrumIoControl;
     const bool opened = ioControl->createDevice();
     if (!opened)
-        qDebug() << "Settings dialog: failed to open the driver device.";
+        qCDebug(lcSettings) << "Settings dialog: failed to open the driver device.";
     return opened;
 }
 
@@ -171,7 +171,7 @@ void Settings::loadControlStates()
     applyStored(audioBufferSizeComboBox, kBufferSizeKey, "192", &Settings::audioBufferSizeComboBoxInput);
     applyStored(usbSlowModeComboBox, kSlowModeKey, "Disabled", &Settings::usbSlowModeComboBoxInput);
     audioSampleRateComboBox->setCurrentText(settingsStore->value(kSampleRateKey, "44100").toString());
-    qDebug() << "已从配置文件加载控件状态";
+    qCDebug(lcSettings) << "已从配置文件加载控件状态";
 }
 
 // Selecting a different entry runs the box's change through its signal. A
@@ -210,7 +210,7 @@ void Settings::store(const QString& key, const QComboBox* box, const char* saved
         settingsStore->setValue(key, box->currentText());
         settingsStore->sync();
     }
-    qDebug() << savedMessage << box->currentText();
+    qCDebug(lcSettings) << savedMessage << box->currentText();
 }
 
 void Settings::scheduleStep(void (Settings::*step)())
@@ -232,12 +232,12 @@ void Settings::audioSampleRateComboBoxInput(int)
     settlePause();
     const QString text = audioSampleRateComboBox->currentText();
     if (!kSampleRates.contains(text)) {
-        qDebug() << "未知的音频采样率选项：" << text;
+        qCDebug(lcSettings) << "未知的音频采样率选项：" << text;
         return;
     }
     const unsigned int rate = text.toUInt();
     sampleRate = rate;
-    qDebug() << "设置音频采样率为：" << rate << "Hz";
+    qCDebug(lcSettings) << "设置音频采样率为：" << rate << "Hz";
     if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed))
         return showApplied(audioSampleRateComboBox);
     rememberApplied(audioSampleRateComboBox);
@@ -259,21 +259,21 @@ void Settings::sampleRateChipOffStep()
 void Settings::sampleRateChipOnStep()
 {
     succeeded(driver().io_set_otg_chip_on(), kChipOnFailed);
-    qDebug() << "设置采样频率完成";
+    qCDebug(lcSettings) << "设置采样频率完成";
 }
 
 void Settings::audioBufferSizeComboBoxInput(int)
 {
     const QString text = audioBufferSizeComboBox->currentText();
     if (!kBufferSizes.contains(text)) {
-        qDebug() << "未知的音频缓冲区大小选项：" << text;
+        qCDebug(lcSettings) << "未知的音频缓冲区大小选项：" << text;
         return;
     }
     const unsigned int size = text.toUInt();
-    qDebug() << "设置音频缓冲区大小为：" << size << "samples";
+    qCDebug(lcSettings) << "设置音频缓冲区大小为：" << size << "samples";
     unsigned int current = 0;
     const bool currentRead = driver().io_get_buffer_size(&current);
-    qDebug() << "当前音频缓冲区大小：" << current;
+    qCDebug(lcSettings) << "当前音频缓冲区大小：" << current;
     if (!succeeded(currentRead, kGetBufferFailed))
         return showApplied(audioBufferSizeComboBox);
     // The driver runs the choice already: nothing to send, but it is the
@@ -282,11 +282,11 @@ void Settings::audioBufferSizeComboBoxInput(int)
         return store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
 
     const unsigned int latency = usbLatencyCapFor(size);
-    qDebug() << "设置USB延迟大小为：" << latency << "Frame";
+    qCDebug(lcSettings) << "设置USB延迟大小为：" << latency << "Frame";
     unsigned int usb = 0;
     if (!succeeded(driver().io_get_usb_buffer_size(&usb), kGetLatencyFailed))
         return showApplied(audioBufferSizeComboBox);
-    qDebug() << "当前USB延迟大小：" << usb;
+    qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (latency < usb)
         lowerUsbLatencyTo(latency);
 
@@ -296,7 +296,7 @@ void Settings::audioBufferSizeComboBoxInput(int)
     rememberApplied(audioBufferSizeComboBox);
     if (!succeeded(driver().io_restart_audio(), kRestartFailed))
         return;
-    qDebug() << "音频缓冲区大小设置成功：" << size << "samples";
+    qCDebug(lcSettings) << "音频缓冲区大小设置成功：" << size << "samples";
     store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
 }
 
@@ -315,12 +315,12 @@ void Settings::usbLatencySizeComboBoxInput(int)
 {
     const QString text = usbLatencySizeComboBox->currentText();
     const unsigned int latency = kLatencies.contains(text) ? text.toUInt() : 8;
-    qDebug() << "设置USB延迟大小为：" << latency << "Frame";
+    qCDebug(lcSettings) << "设置USB延迟大小为：" << latency << "Frame";
     // The read's result is not needed: a failed read leaves 0, which differs
     // from every latency, so the change goes on and fails at its first write.
     unsigned int usb = 0;
     driver().io_get_usb_buffer_size(&usb);
-    qDebug() << "当前USB延迟大小：" << usb;
+    qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (usb != latency) {
         if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
             || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed))
@@ -343,7 +343,7 @@ void Settings::usbSlowModeComboBoxInput(int)
     } else if (text == "Disabled") {
         switched = driver().io_set_safe_mode_off();
     } else {
-        qDebug() << "未知的USB慢速模式选项：" << text;
+        qCDebug(lcSettings) << "未知的USB慢速模式选项：" << text;
         return;
     }
     if (!succeeded(switched, kSafeModeFailed))
@@ -358,8 +358,8 @@ void Settings::startSetup()
 {
     const QString rateBeforeLoading = audioSampleRateComboBox->currentText();
     loadControlStates();
-    qDebug() << "加载控件状态完成";
-    qDebug() << "当前音频采样率为：" << driver().io_get_samplerate();
+    qCDebug(lcSettings) << "加载控件状态完成";
+    qCDebug(lcSettings) << "当前音频采样率为：" << driver().io_get_samplerate();
 
     const QString text = audioSampleRateComboBox->currentText();
     if (text == "44100") {
@@ -372,7 +372,7 @@ void Settings::startSetup()
         if (text == rateBeforeLoading)
             programRateAtStartup(48000);
     } else {
-        qDebug() << "未知的音频采样率选项：" << text;
+        qCDebug(lcSettings) << "未知的音频采样率选项：" << text;
     }
 }
 
@@ -380,7 +380,7 @@ void Settings::programRateAtStartup(unsigned int rate)
 {
     if (!succeeded(driver().io_stop_all_audio(), kStopFailed))
         return;
-    qDebug() << "停止音频成功，开始加载控件状态";
+    qCDebug(lcSettings) << "停止音频成功，开始加载控件状态";
     settlePause();
     if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed)
         || !succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
@@ -400,7 +400,7 @@ void Settings::startupChipOnStep()
 {
     succeeded(driver().io_set_otg_chip_on(), kChipOnFailed);
     if (succeeded(driver().io_audio_init(), kInitFailed))
-        qDebug() << "设置初始化完成";
+        qCDebug(lcSettings) << "设置初始化完成";
 }
 
 void Settings::pipThreadCallback()
@@ -413,7 +413,7 @@ void Settings::pipThreadCallback()
         show();
     raise();
     activateWindow();
-    qDebug() << "Received signal from pipe thread to show settings window.";
+    qCDebug(lcSettings) << "Received signal from pipe thread to show settings window.";
 }
 
 void Settings::setupNoticAsio()
@@ -422,14 +422,14 @@ void Settings::setupNoticAsio()
     std::uint32_t error = 0;
     const platform::PipeHandle pipe = platform::openPipe(kPanelToAsioPipe.toStdWString(), error);
     if (pipe == platform::kInvalidPipeHandle) {
-        qDebug() << "Error: Could not open pipe. Error code:" << error;
+        qCDebug(lcSettings) << "Error: Could not open pipe. Error code:" << error;
         return;
     }
-    qDebug() << "Pipe opened successfully.";
+    qCDebug(lcSettings) << "Pipe opened successfully.";
     if (platform::writePipe(pipe, &kResetNotice, 1, error))
-        qDebug() << "ASIO reset signal sent successfully.";
+        qCDebug(lcSettings) << "ASIO reset signal sent successfully.";
     else
-        qDebug() << "Error: Failed to send ASIO reset signal. Error code:" << error;
+        qCDebug(lcSettings) << "Error: Failed to send ASIO reset signal. Error code:" << error;
     platform::closePipe(pipe);
-    qDebug() << "设置通知ASIO逻辑";
+    qCDebug(lcSettings) << "设置通知ASIO逻辑";
 }

@@ -1,8 +1,8 @@
 #include "settings/ThreadSettingsPip.h"
 
+#include "settings/SettingsLog.h"
 #include "settings/PipeASIO.h"
 
-#include <QDebug>
 #include <QtEndian>
 
 namespace {
@@ -18,8 +18,8 @@ ThreadSettingsPip::ThreadSettingsPip(QObject* parent)
     , listenPipe(new PipeASIO(kAsioToPanelPipe))
 {
     if (!listenPipe->createPipe())
-        qDebug() << "Failed to create named pipe in ThreadSettingsPip.";
-    qDebug() << "ThreadSettingsPip initialized.";
+        qCDebug(lcSettings) << "Failed to create named pipe in ThreadSettingsPip.";
+    qCDebug(lcSettings) << "ThreadSettingsPip initialized.";
 }
 
 ThreadSettingsPip::~ThreadSettingsPip()
@@ -33,7 +33,7 @@ ThreadSettingsPip::~ThreadSettingsPip()
 void ThreadSettingsPip::run()
 {
     while (!isInterruptionRequested()) {
-        qDebug() << "ThreadSettingsPip is running waiting Asio Info...";
+        qCDebug(lcSettings) << "ThreadSettingsPip is running waiting Asio Info...";
         // Cleared before each read: a short message reads as if padded with zeros.
         char buffer[PipeASIO::kMessageCapacity] = {};
         const bool received = listenPipe->read(buffer);
@@ -42,7 +42,7 @@ void ThreadSettingsPip::run()
         if (received)
             messageReceived(buffer);
         else
-            qDebug() << "No data received from pipe.";
+            qCDebug(lcSettings) << "No data received from pipe.";
         QThread::msleep(kPauseBetweenClientsMs);
     }
 }
@@ -52,9 +52,9 @@ void ThreadSettingsPip::messageReceived(const char* buffer)
     quint32 words[kWordCount];
     for (int i = 0; i < kWordCount; ++i)
         words[i] = qFromLittleEndian<quint32>(buffer + 4 * i);
-    qDebug() << "Received data from pipe:" << words[0] << words[1] << words[2] << words[3] << words[4];
+    qCDebug(lcSettings) << "Received data from pipe:" << words[0] << words[1] << words[2] << words[3] << words[4];
     if (words[4] != 0) {
-        qDebug() << "Open Window Signal from ASIO.";
+        qCDebug(lcSettings) << "Open Window Signal from ASIO.";
         emit progressUpdated(1);
     }
 }

@@ -1,10 +1,10 @@
 #include "tray/TrayIcon.h"
 
+#include "tray/TrayLog.h"
 #include "platform/Shell.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -116,7 +116,7 @@ void TrayIcon::openSoundPannel()
     if (result <= kLastShellError)
         warn("错误", "无法打开声音设置面板，请检查系统设置。");
     else
-        qDebug() << "声音设置面板已打开。";
+        qCDebug(lcTray) << "声音设置面板已打开。";
 }
 
 // Restarting the shell makes the system list its audio devices again. It
@@ -127,20 +127,20 @@ void TrayIcon::refreshDeviceList()
     QProcess process;
     process.start("cmd.exe", { "/c", "taskkill /f /im explorer.exe && start explorer.exe" }, QIODevice::ReadWrite);
     if (!process.waitForFinished(kShellRestartTimeoutMs)) {
-        qWarning() << "重启资源管理器超时";
-        qWarning() << "错误信息:" << process.errorString();
+        qCWarning(lcTray) << "重启资源管理器超时";
+        qCWarning(lcTray) << "错误信息:" << process.errorString();
         process.kill();
         process.waitForFinished();
         return;
     }
     // A command that crashed has no meaningful exit code, and must not pass for a success.
     if (process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0) {
-        qWarning() << "命令执行失败，退出代码:" << process.exitCode();
-        qWarning() << "输出:" << process.readAllStandardOutput();
-        qWarning() << "错误输出:" << process.readAllStandardError();
+        qCWarning(lcTray) << "命令执行失败，退出代码:" << process.exitCode();
+        qCWarning(lcTray) << "输出:" << process.readAllStandardOutput();
+        qCWarning(lcTray) << "错误输出:" << process.readAllStandardError();
         return;
     }
-    qDebug() << "资源管理器已成功重启";
+    qCDebug(lcTray) << "资源管理器已成功重启";
 }
 
 void TrayIcon::setpng(const QString& path)

@@ -18,7 +18,6 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include <iostream>
 #include <memory>
 #include <sys/socket.h>
 
@@ -79,8 +78,6 @@ private:
 
 void TestMainWindow::initTestCase()
 {
-    // The driver channel reports every open attempt on standard output; keep the test log readable.
-    std::wcout.setstate(std::ios::badbit);
     log = std::make_unique<LogCapture>();
 }
 

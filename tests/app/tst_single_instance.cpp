@@ -1,6 +1,7 @@
 // Only one copy of the panel runs at a time: the real program, started as
 // processes, against the real system semaphore and shared memory.
 
+#include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -65,6 +66,8 @@ private slots:
     void twoCopiesStartedTogetherLeaveOne();
     void aStartAfterAKilledCopySucceeds();
     void anotherUserIsNeitherBlockedNorBlocking();
+    void logRulesDecideWhatIsWritten_data();
+    void logRulesDecideWhatIsWritten();
     void terminationSignalsEndTheProgramInOrder_data();
     void terminationSignalsEndTheProgramInOrder();
 
@@ -81,7 +84,10 @@ void TestSingleInstance::aSecondCopyExitsAtOnce()
     QVERIFY(second.process.waitForFinished(5000));
     QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process.exitCode(), 0);
-    QCOMPARE(second.log().trimmed(), kAlreadyRunning);
+    // One line, and nothing else of the program ran.
+    const QStringList lines = second.log().trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines.first().endsWith(kAlreadyRunning));
     QVERIFY(second.process.readAllStandardOutput().isEmpty());
     QVERIFY(first.running());
 }
@@ -157,6 +163,39 @@ void TestSingleInstance::anotherUserIsNeitherBlockedNorBlocking()
     QTRY_VERIFY_WITH_TIMEOUT(other.reachedDetection(), 5000);
     QVERIFY(other.running());
     QVERIFY(first.running());
+}
+
+void TestSingleInstance::logRulesDecideWhatIsWritten_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("run directly") << QStringList() << QString() << true;
+    QTest::newRow("from the desktop") << QStringList { "--quiet" } << QString() << false;
+    QTest::newRow("from the desktop, rules on") << QStringList { "--quiet" } << "kestrum.*.debug=true" << true;
+    QTest::newRow("run directly, rules off") << QStringList() << "kestrum.*.debug=false" << false;
+}
+
+void TestSingleInstance::logRulesDecideWhatIsWritten()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, rules);
+    QFETCH(bool, written);
+    SimProcess sim({ "--model", "KX2" });
+    QVERIFY(sim.waitUntilReady());
+    PanelProcess panel([&](QProcess& process) {
+        process.setArguments(arguments);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_LOGGING_RULES", rules);
+        process.setProcessEnvironment(env);
+    });
+    // Detection is over once the firmware was read; the whole log is there
+    // once the program has ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.calls(0xFFDC20A0).isEmpty(), 5000);
+    QVERIFY(::kill(panel.process.processId(), SIGTERM) == 0);
+    QVERIFY(panel.process.waitForFinished(5000));
+    QCOMPARE(panel.log().contains("Device PID: 2"), written);
+    QCOMPARE(panel.log().contains("Adding kx2 widget to layout."), written);
 }
 
 void TestSingleInstance::terminationSignalsEndTheProgramInOrder_data()

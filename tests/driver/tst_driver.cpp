@@ -12,10 +12,8 @@
 #include <QTest>
 
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -33,24 +31,6 @@ QString packetHex(const QByteArray& leading)
     packet.append(37 - leading.size(), '\0');
     return QString::fromLatin1(packet.toHex());
 }
-
-// Redirects a standard stream into a string for the lifetime of the object.
-template <typename Char>
-class StreamCapture
-{
-public:
-    explicit StreamCapture(std::basic_ostream<Char>& stream)
-        : m_stream(stream), m_previous(stream.rdbuf(m_buffer.rdbuf()))
-    {
-    }
-    ~StreamCapture() { m_stream.rdbuf(m_previous); }
-    std::basic_string<Char> text() const { return m_buffer.str(); }
-
-private:
-    std::basic_ostream<Char>& m_stream;
-    std::basic_ostringstream<Char> m_buffer;
-    std::basic_streambuf<Char>* m_previous;
-};
 
 } // namespace
 
@@ -99,7 +79,6 @@ void TestDriver::cleanup()
 KestrumIoControl* TestDriver::openChannel()
 {
     channel = std::make_unique<KestrumIoControl>();
-    StreamCapture<wchar_t> out(std::wcout);
     if (!channel->createDevice())
         return nullptr;
     return channel.get();
@@ -123,17 +102,12 @@ void TestDriver::createDeviceOpensTheFirstBusThatOpens()
     QVERIFY(bus5.waitUntilReady());
 
     KestrumIoControl io;
-    std::wstring printed;
-    {
-        StreamCapture<wchar_t> out(std::wcout);
-        QVERIFY(io.createDevice());
-        printed = out.text();
-    }
-    QCOMPARE(QString::fromStdWString(printed),
-             QString("Open device \\\\.\\KestrumAudioBus0 failed, error: 2\n"
-                     "Open device \\\\.\\KestrumAudioBus1 failed, error: 2\n"
-                     "Open device \\\\.\\KestrumAudioBus2 failed, error: 2\n"
-                     "Open device \\\\.\\KestrumAudioBus3 success!\n"));
+    log->clear();
+    QVERIFY(io.createDevice());
+    QCOMPARE(log->lines(), QStringList({ "Open device \\\\.\\KestrumAudioBus0 failed, error: 2",
+                                         "Open device \\\\.\\KestrumAudioBus1 failed, error: 2",
+                                         "Open device \\\\.\\KestrumAudioBus2 failed, error: 2",
+                                         "Open device \\\\.\\KestrumAudioBus3 success!" }));
     QTRY_COMPARE(bus3.state().value("connections").toInt(), 1);
     QCOMPARE(bus5.state().value("connections").toInt(), 0);
 
@@ -144,9 +118,9 @@ void TestDriver::createDeviceOpensTheFirstBusThatOpens()
     QVERIFY(bus3.command({ "unplug" }));
     QVERIFY(bus5.command({ "unplug" }));
     KestrumIoControl nothing;
-    StreamCapture<wchar_t> out(std::wcout);
+    log->clear();
     QVERIFY(!nothing.createDevice());
-    QCOMPARE(QString::fromStdWString(out.text()).count("failed, error: 2\n"), 16);
+    QCOMPARE(log->lines().filter("failed, error: 2").size(), 16);
     QVERIFY(sim->command({ "plug" }));
 }
 
@@ -376,17 +350,15 @@ void TestDriver::firmwareReadCopiesAtMostTenBytes()
 
     QVERIFY(sim->command({ "fail", QString::number(kReadUsbControl), "once" }));
     std::fill(std::begin(buffer), std::end(buffer), 0xEE);
-    {
-        StreamCapture<char> err(std::cerr);
-        QVERIFY(!io->io_get_firmware_version(buffer, 10));
-        QCOMPARE(QString::fromStdString(err.text()), QString("Failed to read firmware version from device.\n"));
-    }
+    log->clear();
+    QVERIFY(!io->io_get_firmware_version(buffer, 10));
+    QCOMPARE(log->lines(), QStringList { "Failed to read firmware version from device." });
     QCOMPARE(buffer[0], 0xEE);
 
     io->closeHandle();
-    StreamCapture<char> err(std::cerr);
+    log->clear();
     QVERIFY(!io->io_get_firmware_version(buffer, 10));
-    QCOMPARE(QString::fromStdString(err.text()), QString("Failed to read firmware version from device.\n"));
+    QCOMPARE(log->lines(), QStringList { "Failed to read firmware version from device." });
     QCOMPARE(sim->calls(kReadUsbControl).size(), 3);
 }
 

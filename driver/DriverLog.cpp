@@ -1,0 +1,3 @@
+#include "driver/DriverLog.h"
+
+Q_LOGGING_CATEGORY(lcDriver, "kestrum.driver")

@@ -1,0 +1,3 @@
+#include "tray/TrayLog.h"
+
+Q_LOGGING_CATEGORY(lcTray, "kestrum.tray")
