@@ -18,9 +18,9 @@
 
 namespace {
 
-const char* const kNoDevice = "声卡未连接！";
-const char* const kFirmwareUnreadable = "获取固件版本失败，请检查连接！";
-const char* const kUnknownDevice = "未知设备，请检查连接！";
+const char* const kNoDevice = QT_TRANSLATE_NOOP("MainWindow", "声卡未连接！");
+const char* const kFirmwareUnreadable = QT_TRANSLATE_NOOP("MainWindow", "获取固件版本失败，请检查连接！");
+const char* const kUnknownDevice = QT_TRANSLATE_NOOP("MainWindow", "未知设备，请检查连接！");
 
 constexpr int kDetectIntervalMs = 1000;
 constexpr int kPollIntervalMs = 400;
@@ -46,9 +46,9 @@ struct MainWindow::Model {
 const MainWindow::Model* MainWindow::modelForPid(unsigned int pid)
 {
     static const Model models[] = {
-        { 1, "Kestrum KX1 - FW: ", "Adding kx1 widget to layout.", createPanel<kx1> },
-        { 2, "Kestrum KX2 - FW: ", "Adding kx2 widget to layout.", createPanel<kx2> },
-        { 15, "Kestrum KQ - FW: ", "Adding kq widget to layout.", createPanel<kq> },
+        { 1, QT_TR_NOOP("Kestrum KX1 - FW: "), "Adding kx1 widget to layout.", createPanel<kx1> },
+        { 2, QT_TR_NOOP("Kestrum KX2 - FW: "), "Adding kx2 widget to layout.", createPanel<kx2> },
+        { 15, QT_TR_NOOP("Kestrum KQ - FW: "), "Adding kq widget to layout.", createPanel<kq> },
     };
     for (const Model& model : models) {
         if (model.pid == pid)
@@ -72,7 +72,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::readPidFromDriverCallback);
     pollTimer->setInterval(kPollIntervalMs);
 
-    setWindowTitle("Kestrum Driver");
+    setWindowTitle(tr("Kestrum Driver"));
     setStyleSheet("QMainWindow { background-color: #2c313c; }");
     const QPixmap icon(":/icon/icon.png");
     if (!icon.isNull())
@@ -105,12 +105,12 @@ void MainWindow::clearBaseLayout()
 
 bool MainWindow::showsOnly(const char* status) const
 {
-    return statusLabel && baseLayout->count() == 1 && statusLabel->text() == QString::fromUtf8(status);
+    return statusLabel && baseLayout->count() == 1 && statusLabel->text() == tr(status);
 }
 
-void MainWindow::showStatus(const QString& text)
+void MainWindow::showStatus(const char* status)
 {
-    statusLabel = new QLabel(text, this);
+    statusLabel = new QLabel(tr(status), this);
     statusLabel->setStyleSheet("font-size: 12px; color: white;");
     baseLayout->addWidget(statusLabel);
 }
@@ -130,7 +130,7 @@ void MainWindow::replacePollChannel()
 // as "%1" stay as they are.
 void MainWindow::setFirmwareTitle(const Model& model, const unsigned char* firmware)
 {
-    QString title = QString::fromLatin1(model.titlePrefix);
+    QString title = tr(model.titlePrefix);
     for (unsigned int i = 0; i < kFirmwareLength; ++i)
         title += QChar(firmware[i]);
     setWindowTitle(title);

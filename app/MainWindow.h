@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMainWindow>
 
 class KestrumIoControl;
@@ -14,6 +15,8 @@ class Settings;
 // the device on a channel of its own until three reads in a row fail.
 class MainWindow : public QMainWindow
 {
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -33,7 +36,7 @@ private:
 
     void clearBaseLayout();
     bool showsOnly(const char* status) const;
-    void showStatus(const QString& text);
+    void showStatus(const char* status);
     void noDeviceFound();
     void addPanel(const Model& model);
     void readFirmwareIntoTitle(KestrumIoControl& channel, const Model& model);

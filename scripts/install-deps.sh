@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-wqy-microhei
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-tools-dev libgl-dev fonts-wqy-microhei
 )
 case "${1:-}" in
     --desktop) packages+=(xvfb xauth openbox trayer xdotool) ;;

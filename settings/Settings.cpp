@@ -77,7 +77,7 @@ void settlePause()
 Settings::Settings()
 {
     qCDebug(lcSettings) << "Settings dialog created.";
-    setWindowTitle("Settings");
+    setWindowTitle(tr("Settings"));
     setStyleSheet("QDialog { background-color: #2c313c; color: white; }");
 
     const QString directory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -105,24 +105,24 @@ void Settings::buildLayout()
     if (!icon.isNull())
         setWindowIcon(icon);
 
-    auto* title = new QLabel("Settings", this);
+    auto* title = new QLabel(tr("Settings"), this);
     title->setAlignment(Qt::AlignCenter);
     title->setStyleSheet("font-size: 18px; font-weight: bold; color: #00FFFF;");
     mainLayout->addWidget(title);
 
     // Handlers are connected only once each list is filled, so filling runs none.
-    audioBufferSizeComboBox = addChoice("Buffer Size:", kBufferSizes);
+    audioBufferSizeComboBox = addChoice(tr("Buffer Size:"), kBufferSizes);
     connect(audioBufferSizeComboBox, &QComboBox::currentIndexChanged, this, &Settings::audioBufferSizeComboBoxInput);
-    usbLatencySizeComboBox = addChoice("USB Latency Size:", kLatencies);
+    usbLatencySizeComboBox = addChoice(tr("USB Latency Size:"), kLatencies);
     usbLatencySizeComboBox->setCurrentIndex(0);
     connect(usbLatencySizeComboBox, &QComboBox::currentIndexChanged, this, &Settings::usbLatencySizeComboBoxInput);
-    audioSampleRateComboBox = addChoice("Samplerate:", kSampleRates);
+    audioSampleRateComboBox = addChoice(tr("Samplerate:"), kSampleRates);
     connect(audioSampleRateComboBox, &QComboBox::currentIndexChanged, this, &Settings::audioSampleRateComboBoxInput);
-    usbSlowModeComboBox = addChoice("Safe Mode:", kSlowModes);
+    usbSlowModeComboBox = addChoice(tr("Safe Mode:"), kSlowModes);
     connect(usbSlowModeComboBox, &QComboBox::currentIndexChanged, this, &Settings::usbSlowModeComboBoxInput);
 
     mainLayout->addSpacing(20);
-    auto* okButton = new QPushButton("OK", this);
+    auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setStyleSheet("background-color: #008888; color: white; font-size: 14px;");
     mainLayout->addWidget(okButton, 0, Qt::AlignCenter);
     connect(okButton, &QPushButton::clicked, this, &Settings::setupNoticAsio);

@@ -2,6 +2,7 @@
 
 #include "driver/KestrumIoControl.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHash>
 
@@ -16,6 +17,8 @@ class QVBoxLayout;
 // owns the listener through which the ASIO driver asks for it to be shown.
 class Settings : public QDialog
 {
+    Q_DECLARE_TR_FUNCTIONS(Settings)
+
 public:
     Settings();
     ~Settings() override;

@@ -52,11 +52,11 @@ void TrayIcon::MainwindowInput(QWidget* window)
 void TrayIcon::createTrayMenu()
 {
     trayMenu = std::make_unique<QMenu>();
-    auto* mainWindowAction = new QAction("主窗口", this);
-    auto* settingsAction = new QAction("设置", this);
-    auto* quitAction = new QAction("退出", this);
-    auto* soundPanelAction = new QAction("声音面板", this);
-    auto* refreshAction = new QAction("刷新设备列表", this);
+    auto* mainWindowAction = new QAction(tr("主窗口"), this);
+    auto* settingsAction = new QAction(tr("设置"), this);
+    auto* quitAction = new QAction(tr("退出"), this);
+    auto* soundPanelAction = new QAction(tr("声音面板"), this);
+    auto* refreshAction = new QAction(tr("刷新设备列表"), this);
     auto* versionAction = new QAction(kVersion, this);
     versionAction->setEnabled(false);
 
@@ -91,7 +91,7 @@ void TrayIcon::showMainWindow()
     if (mainWindow)
         showOnTop(mainWindow);
     else
-        warn("警告", "主窗口未设置，请先设置主窗口。");
+        warn(tr("警告"), tr("主窗口未设置，请先设置主窗口。"));
 }
 
 void TrayIcon::showSettings()
@@ -99,7 +99,7 @@ void TrayIcon::showSettings()
     if (settings)
         showOnTop(settings);
     else
-        warn("警告", "设置窗口未设置，请先设置设置窗口。");
+        warn(tr("警告"), tr("设置窗口未设置，请先设置设置窗口。"));
 }
 
 // The context menu is opened by the toolkit on a right click; a middle
@@ -114,7 +114,7 @@ void TrayIcon::openSoundPannel()
 {
     const std::intptr_t result = platform::shellExecute("open", "control.exe", "mmsys.cpl", platform::kShowNormal);
     if (result <= kLastShellError)
-        warn("错误", "无法打开声音设置面板，请检查系统设置。");
+        warn(tr("错误"), tr("无法打开声音设置面板，请检查系统设置。"));
     else
         qCDebug(lcTray) << "声音设置面板已打开。";
 }
@@ -149,5 +149,5 @@ void TrayIcon::setpng(const QString& path)
     if (!QFile::exists(nativePath))
         return;
     setIcon(QIcon(nativePath));
-    setToolTip("Application Tray");
+    setToolTip(tr("Application Tray"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -13,6 +14,8 @@ class QMenu;
 // from the menu is the only way the program ends.
 class TrayIcon : public QSystemTrayIcon
 {
+    Q_DECLARE_TR_FUNCTIONS(TrayIcon)
+
 public:
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;

@@ -105,9 +105,10 @@ private slots:
     void theMenuOpensTheSettingsDialog();
     void quittingFromTheMenuEndsTheProgram();
     void aNewStartAfterQuittingSucceeds();
+    void anEnglishDesktopGetsTheEnglishTexts();
 
 private:
-    void startPanel();
+    void startPanel(const QString& language = QStringLiteral("zh_CN"));
     void screenshot(const QString& step);
     QString panelLog();
     QStringList panelWindows() { return visibleWindows("--class", kPanelClass); }
@@ -160,9 +161,13 @@ void TestDesktop::initTestCase()
     startPanel();
 }
 
-void TestDesktop::startPanel()
+// The interface language is pinned, so the run reads the same on any machine.
+void TestDesktop::startPanel(const QString& language)
 {
     panel = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANGUAGE", language);
+    panel->setProcessEnvironment(env);
     log.clear();
     panel->start(KESTRUM_PANEL_PATH, {});
     QVERIFY(panel->waitForStarted());
@@ -246,7 +251,7 @@ void TestDesktop::chooseFromMenu(const QString& entry)
     QString menu;
     QTRY_VERIFY_WITH_TIMEOUT(!(menu = newWindow(before)).isEmpty(), 5000);
     const QRect geometry = geometryOf(menu);
-    screenshot("menu-for-" + QString(entry == "退出" ? "quit" : "settings"));
+    screenshot("menu-for-" + QString(entry == "退出" ? "quit" : entry == "设置" ? "settings" : "sound-panel"));
     const QStringList entries { "V20250902", "退出", "设置", "主窗口", "刷新设备列表", "声音面板" };
     QList<int> rows;
     QTRY_COMPARE_WITH_TIMEOUT((rows = menuEntryRows(geometry)).size(), entries.size(), 5000);
@@ -395,6 +400,23 @@ void TestDesktop::aNewStartAfterQuittingSucceeds()
     chooseFromMenu("退出");
     QTRY_COMPARE_WITH_TIMEOUT(panel->state(), QProcess::NotRunning, 10000);
     QCOMPARE(panel->exitCode(), 0);
+}
+
+// The menu's entries keep their order in English; the one for the sound
+// control panel finds no control.exe here and says so in a titled box.
+void TestDesktop::anEnglishDesktopGetsTheEnglishTexts()
+{
+    startPanel("en_US");
+    QTRY_VERIFY_WITH_TIMEOUT(trayIcon().isValid(), 10000);
+    chooseFromMenu("声音面板");
+    QString box;
+    QTRY_VERIFY_WITH_TIMEOUT(!(box = visibleWindows("--name", "^Error$").value(0)).isEmpty(), 5000);
+    screenshot("english-error-box");
+    xdotool({ "windowactivate", "--sync", box });
+    xdotool({ "key", "Return" });
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows("--name", "^Error$").isEmpty(), 5000);
+    chooseFromMenu("退出");
+    QTRY_COMPARE_WITH_TIMEOUT(panel->state(), QProcess::NotRunning, 10000);
 }
 
 QTEST_MAIN(TestDesktop)
