@@ -227,8 +227,10 @@ void Settings::scheduleStep(void (Settings::*step)())
 
 void Settings::audioSampleRateComboBoxInput(int)
 {
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed))
-        return showApplied(audioSampleRateComboBox);
+    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
+        showApplied(audioSampleRateComboBox);
+        return;
+    }
     settlePause();
     const QString text = audioSampleRateComboBox->currentText();
     if (!kSampleRates.contains(text)) {
@@ -238,8 +240,10 @@ void Settings::audioSampleRateComboBoxInput(int)
     const unsigned int rate = text.toUInt();
     sampleRate = rate;
     qCDebug(lcSettings) << "设置音频采样率为：" << rate << "Hz";
-    if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed))
-        return showApplied(audioSampleRateComboBox);
+    if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed)) {
+        showApplied(audioSampleRateComboBox);
+        return;
+    }
     rememberApplied(audioSampleRateComboBox);
     if (!succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
         return;
@@ -274,25 +278,33 @@ void Settings::audioBufferSizeComboBoxInput(int)
     unsigned int current = 0;
     const bool currentRead = driver().io_get_buffer_size(&current);
     qCDebug(lcSettings) << "当前音频缓冲区大小：" << current;
-    if (!succeeded(currentRead, kGetBufferFailed))
-        return showApplied(audioBufferSizeComboBox);
+    if (!succeeded(currentRead, kGetBufferFailed)) {
+        showApplied(audioBufferSizeComboBox);
+        return;
+    }
     // The driver runs the choice already: nothing to send, but it is the
     // user's choice from now on and comes back on the next connect.
-    if (current == size)
-        return store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
+    if (current == size) {
+        store(kBufferSizeKey, audioBufferSizeComboBox, "音频缓冲区大小设置已保存：");
+        return;
+    }
 
     const unsigned int latency = usbLatencyCapFor(size);
     qCDebug(lcSettings) << "设置USB延迟大小为：" << latency << "Frame";
     unsigned int usb = 0;
-    if (!succeeded(driver().io_get_usb_buffer_size(&usb), kGetLatencyFailed))
-        return showApplied(audioBufferSizeComboBox);
+    if (!succeeded(driver().io_get_usb_buffer_size(&usb), kGetLatencyFailed)) {
+        showApplied(audioBufferSizeComboBox);
+        return;
+    }
     qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (latency < usb)
         lowerUsbLatencyTo(latency);
 
     if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-        || !succeeded(driver().io_set_buffer_size(size), kSetBufferFailed))
-        return showApplied(audioBufferSizeComboBox);
+        || !succeeded(driver().io_set_buffer_size(size), kSetBufferFailed)) {
+        showApplied(audioBufferSizeComboBox);
+        return;
+    }
     rememberApplied(audioBufferSizeComboBox);
     if (!succeeded(driver().io_restart_audio(), kRestartFailed))
         return;
@@ -323,8 +335,10 @@ void Settings::usbLatencySizeComboBoxInput(int)
     qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (usb != latency) {
         if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-            || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed))
-            return showApplied(usbLatencySizeComboBox);
+            || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed)) {
+            showApplied(usbLatencySizeComboBox);
+            return;
+        }
         rememberApplied(usbLatencySizeComboBox);
         if (!succeeded(driver().io_restart_audio(), kRestartFailed))
             return;
@@ -334,8 +348,10 @@ void Settings::usbLatencySizeComboBoxInput(int)
 
 void Settings::usbSlowModeComboBoxInput(int)
 {
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed))
-        return showApplied(usbSlowModeComboBox);
+    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
+        showApplied(usbSlowModeComboBox);
+        return;
+    }
     const QString text = usbSlowModeComboBox->currentText();
     bool switched;
     if (text == "Enabled") {
@@ -346,8 +362,10 @@ void Settings::usbSlowModeComboBoxInput(int)
         qCDebug(lcSettings) << "未知的USB慢速模式选项：" << text;
         return;
     }
-    if (!succeeded(switched, kSafeModeFailed))
-        return showApplied(usbSlowModeComboBox);
+    if (!succeeded(switched, kSafeModeFailed)) {
+        showApplied(usbSlowModeComboBox);
+        return;
+    }
     rememberApplied(usbSlowModeComboBox);
     if (!succeeded(driver().io_restart_audio(), kRestartFailed))
         return;
