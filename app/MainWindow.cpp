@@ -4,12 +4,12 @@
 #include "panels/kq.h"
 #include "panels/kx1.h"
 #include "panels/kx2.h"
+#include "resources/AppIcon.h"
 #include "settings/Settings.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QLabel>
-#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -73,9 +73,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     setWindowTitle("Kestrum Driver");
     setStyleSheet("QMainWindow { background-color: #2c313c; }");
-    const QPixmap icon(":/icon/icon.png");
-    if (!icon.isNull())
-        setWindowIcon(QIcon(icon));
+    setWindowIcon(AppIcon::icon());
 
     baseLayout = new QVBoxLayout(centralWidget());
     baseLayout->setAlignment(Qt::AlignCenter);

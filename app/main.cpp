@@ -1,12 +1,11 @@
 #include "app/MainWindow.h"
+#include "resources/AppIcon.h"
 #include "settings/Settings.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QIcon>
 #include <QLocale>
-#include <QPixmap>
 #include <QSharedMemory>
 #include <QSystemSemaphore>
 #include <QTranslator>
@@ -85,9 +84,7 @@ int main(int argc, char** argv)
     QStringList languages;
     installTranslator(translator, languages);
 
-    const QPixmap iconPixmap(":/icon/icon.ico");
-    if (!iconPixmap.isNull())
-        QApplication::setWindowIcon(QIcon(iconPixmap));
+    QApplication::setWindowIcon(AppIcon::icon());
 
     // The program lives in the notification area: only the tray icon is
     // shown, and the windows open from it. Declared in creation order, so

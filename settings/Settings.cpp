@@ -1,13 +1,13 @@
 #include "settings/Settings.h"
 
 #include "platform/NamedPipe.h"
+#include "resources/AppIcon.h"
 #include "settings/ThreadSettingsPip.h"
 
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -100,9 +100,7 @@ void Settings::buildLayout()
     mainLayout->setAlignment(Qt::AlignCenter);
     mainLayout->setContentsMargins(40, 10, 40, 40);
 
-    const QPixmap icon(":/icon/icon.png");
-    if (!icon.isNull())
-        setWindowIcon(icon);
+    setWindowIcon(AppIcon::icon());
 
     auto* title = new QLabel("Settings", this);
     title->setAlignment(Qt::AlignCenter);
