@@ -24,11 +24,12 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
-# Runs a check; a failing one is reported with its output and the rest still run.
-check() {
+# Runs a validator; one that fails or has anything to say (a hint too) is
+# reported with its output, and the rest still run.
+validate() {
     local what=$1
     shift
-    if ! "$@" > "$work/check.log" 2>&1; then
+    if ! "$@" > "$work/check.log" 2>&1 || [ -s "$work/check.log" ]; then
         fail "$what"
         cat "$work/check.log" >&2
     fi
@@ -50,6 +51,8 @@ dpkg-deb -x "$deb" "$root"
 applications=("$root"/usr/share/applications/*.desktop)
 autostart=("$root"/etc/xdg/autostart/*.desktop)
 metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
+
+[ ${#autostart[@]} -eq 1 ] || fail "autostart entries: ${autostart[*]}"
 
 # Only the two programs: no suite, benchmark or helper program.
 programs=$(cd "$root/usr/bin" && echo *)
@@ -81,9 +84,12 @@ launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:
 
 # --- Validators --------------------------------------------------------------
 
-[ ${#autostart[@]} -eq 1 ] || fail "autostart entries: ${autostart[*]}"
-check "desktop-file-validate" desktop-file-validate "${applications[@]}" "${autostart[@]}"
-check "appstreamcli validate" appstreamcli validate --no-net "${metainfo[@]}"
+validate "desktop-file-validate" desktop-file-validate "${applications[@]}" "${autostart[@]}"
+# It always ends with a summary line; its exit code tells warnings and errors.
+if ! appstreamcli validate --no-net "${metainfo[@]}" > "$work/check.log" 2>&1; then
+    fail "appstreamcli validate"
+    cat "$work/check.log" >&2
+fi
 # lintian's warnings are shown, its errors fail.
 lintian --fail-on error "$deb" > "$work/lintian.log" 2>&1 || fail "lintian"
 grep -E '^[EW]:' "$work/lintian.log" || true
@@ -133,7 +139,7 @@ read -ra command <<< "$(entry_command "${autostart[0]}")"
 status=0
 timeout 30 "${command[@]}" > "$work/second.log" 2>&1 || status=$?
 [ "$status" -eq 0 ] || { fail "the autostart entry's command ended with $status"; cat "$work/second.log" >&2; }
-kill -0 "$panel_pid" 2>/dev/null || fail "the first panel did not keep running"
+ended "$panel_pid" && fail "the first panel did not keep running"
 
 # The panel goes on SIGTERM; its exit code is not checked.
 kill -TERM "$panel_pid"
