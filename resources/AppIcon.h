@@ -7,8 +7,8 @@
 // carries it at every size it is shown at (":/icons/hicolor/", a place the
 // theme lookup always searches), and an installed copy lives in the
 // system's hicolor theme. A theme icon reads a size from its file only when
-// something asks for that size, so nothing is decoded for a hidden window,
-// and never more than the sizes shown.
+// something asks for that size: a hidden window decodes nothing, and a tray
+// icon only the size its notification area shows.
 namespace AppIcon {
 
 inline QIcon icon()
