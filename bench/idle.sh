@@ -38,8 +38,11 @@ world=$(mktemp -d)
 sim_pid=
 panel_pid=
 cleanup() {
-    [ -n "$panel_pid" ] && kill "$panel_pid" 2>/dev/null && wait "$panel_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    local pid
+    for pid in $panel_pid $sim_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$world"
 }
 trap cleanup EXIT

@@ -13,8 +13,10 @@ work=$(mktemp -d)
 panel_pid=
 sim_pid=
 cleanup() {
-    [ -n "$panel_pid" ] && kill -KILL "$panel_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill -KILL "$sim_pid" 2>/dev/null
+    local pid
+    for pid in $panel_pid $sim_pid; do
+        kill -KILL "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -142,7 +144,7 @@ timeout 30 "${command[@]}" > "$work/second.log" 2>&1 || status=$?
 ended "$panel_pid" && fail "the first panel did not keep running"
 
 # The panel goes on SIGTERM; its exit code is not checked.
-kill -TERM "$panel_pid"
+kill -TERM "$panel_pid" 2>/dev/null || true
 await ended "$panel_pid" || fail "the panel still runs 30 s after SIGTERM"
 wait "$panel_pid" 2>/dev/null || true
 panel_pid=
