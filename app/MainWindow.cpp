@@ -5,11 +5,11 @@
 #include "panels/kq.h"
 #include "panels/kx1.h"
 #include "panels/kx2.h"
+#include "resources/AppIcon.h"
 #include "settings/Settings.h"
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -74,9 +74,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     setWindowTitle(tr("Kestrum Driver"));
     setStyleSheet("QMainWindow { background-color: #2c313c; }");
-    const QPixmap icon(":/icon/icon.png");
-    if (!icon.isNull())
-        setWindowIcon(QIcon(icon));
+    setWindowIcon(AppIcon::icon());
 
     baseLayout = new QVBoxLayout(centralWidget());
     baseLayout->setAlignment(Qt::AlignCenter);

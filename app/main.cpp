@@ -1,14 +1,13 @@
 #include "app/AppLog.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstanceGuard.h"
+#include "resources/AppIcon.h"
 #include "settings/Settings.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QPixmap>
 #include <QTranslator>
 
 #ifndef Q_OS_WIN
@@ -82,9 +81,7 @@ int main(int argc, char** argv)
     QStringList languages;
     installTranslator(translator, languages);
 
-    const QPixmap iconPixmap(":/icon/icon.ico");
-    if (!iconPixmap.isNull())
-        QApplication::setWindowIcon(QIcon(iconPixmap));
+    QApplication::setWindowIcon(AppIcon::icon());
 
     // The program lives in the notification area: only the tray icon is
     // shown, and the windows open from it. Declared in creation order, so

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Draws the program's icon into resources/ (icon.png, icon.ico), where the
-# resource collection takes it from. Run it after changing resources/draw/.
+# Draws the program's icon into resources/ (icons/hicolor/<n>x<n>/apps/ at
+# each size it is shown at, and icon.ico), where the resource collection and
+# the install rules take it from. Run it after changing resources/draw/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

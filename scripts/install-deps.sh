@@ -2,19 +2,25 @@
 # Installs the Debian 12 packages that are missing: those the build, the
 # panel (with a font for its Chinese texts) and the tests need; with
 # --desktop also the X display, window manager, notification area and
-# pointer driver of the desktop suite; with --windows only those that
-# cross-compile the Windows half and run its tests under Wine.
-#   scripts/install-deps.sh [--desktop | --windows]
+# pointer driver of the desktop suite; with --package also the tools that
+# build the Debian package and check it (library dependencies, lintian,
+# the desktop entry and metainfo validators); with --windows only those
+# that cross-compile the Windows half and run its tests under Wine.
+#   scripts/install-deps.sh [--desktop] [--package] | --windows
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-tools-dev libgl-dev fonts-wqy-microhei
 )
-case "${1:-}" in
-    --desktop) packages+=(xvfb xauth openbox trayer xdotool) ;;
-    --windows) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
-esac
+for option in "$@"; do
+    case "$option" in
+        --desktop) packages+=(xvfb xauth openbox trayer xdotool) ;;
+        --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;
+        --windows) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
+        *) echo "usage: scripts/install-deps.sh [--desktop] [--package] | --windows" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

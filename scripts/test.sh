@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --desktop
+scripts/install-deps.sh --desktop --package
 scripts/build.sh "$@"
 
 build_dir=build

@@ -2,12 +2,12 @@
 
 #include "settings/SettingsLog.h"
 #include "platform/NamedPipe.h"
+#include "resources/AppIcon.h"
 #include "settings/ThreadSettingsPip.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -101,9 +101,7 @@ void Settings::buildLayout()
     mainLayout->setAlignment(Qt::AlignCenter);
     mainLayout->setContentsMargins(40, 10, 40, 40);
 
-    const QPixmap icon(":/icon/icon.png");
-    if (!icon.isNull())
-        setWindowIcon(icon);
+    setWindowIcon(AppIcon::icon());
 
     auto* title = new QLabel(tr("Settings"), this);
     title->setAlignment(Qt::AlignCenter);

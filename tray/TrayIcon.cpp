@@ -2,6 +2,7 @@
 
 #include "tray/TrayLog.h"
 #include "platform/Shell.h"
+#include "resources/AppIcon.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,7 +37,7 @@ void showOnTop(QWidget* window)
 TrayIcon::TrayIcon(QObject* parent)
     : QSystemTrayIcon(parent)
 {
-    setIcon(QIcon(":/icon/icon.png"));
+    setIcon(AppIcon::icon());
     createTrayMenu();
     connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::clickCallback);
 }

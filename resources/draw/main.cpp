@@ -1,6 +1,9 @@
-// Draws the program's icon into a directory: icon.png at 512 x 512 and
-// icon.ico at 256 x 256, 32 bits per pixel. scripts/draw-icon.sh writes
-// them into resources/, where the resource collection takes them from.
+// Draws the program's icon into a directory: one PNG per size it is shown
+// at, laid out as in the hicolor icon theme
+// (icons/hicolor/<n>x<n>/apps/com.kestrum.Panel.png, 16 to 512 pixels), and
+// icon.ico at 256 x 256, 32 bits per pixel. scripts/draw-icon.sh writes them
+// into resources/, where the resource collection and the install rules take
+// them from.
 //   kestrum-draw-icon <directory>
 //
 // The mark is the panel's own knob, a cyan arc around a dark face with a
@@ -13,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -23,6 +27,11 @@ const QColor kTrack(0x4a, 0x50, 0x5e);
 const QColor kArc(0x00, 0xe5, 0xff);
 const QColor kFace(0x1b, 0x1e, 0x25);
 const QColor kPointer(0xff, 0xff, 0xff);
+
+// Notification areas, menus, window frames, launchers and software centres
+// ask for these; each size is drawn on its own pixel grid rather than scaled
+// down from a large image.
+constexpr std::array kSizes { 16, 22, 24, 32, 48, 64, 128, 256, 512 };
 
 // All shapes are laid out on a 100-unit square and scaled to the image.
 QImage drawIcon(int size)
@@ -67,12 +76,20 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir directory(QString::fromLocal8Bit(argv[1]));
-    const QString png = directory.filePath("icon.png");
+    for (const int size : kSizes) {
+        const QString apps = QString("icons/hicolor/%1x%1/apps").arg(size);
+        const QString png = directory.filePath(apps + "/com.kestrum.Panel.png");
+        if (!directory.mkpath(apps) || !drawIcon(size).save(png, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(png));
+            return 1;
+        }
+        std::printf("wrote %s\n", qPrintable(png));
+    }
     const QString ico = directory.filePath("icon.ico");
-    if (!drawIcon(512).save(png, "PNG") || !drawIcon(256).save(ico, "ICO")) {
-        std::fprintf(stderr, "cannot write the icons into %s\n", argv[1]);
+    if (!drawIcon(256).save(ico, "ICO")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(ico));
         return 1;
     }
-    std::printf("wrote %s and %s\n", qPrintable(png), qPrintable(ico));
+    std::printf("wrote %s\n", qPrintable(ico));
     return 0;
 }
