@@ -8,8 +8,11 @@
 #include <QDebug>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -53,11 +56,12 @@ int ModelPanel::effectiveLevel(int dB, bool muted, bool dimmed)
     return dimmed ? dB - kDimDb : dB;
 }
 
-// The sum of two samples can exceed 32 bits; the mean cannot.
+// Summed in 64 bits; the mean of two lowest samples is one past full scale
+// and reads as full scale.
 int ModelPanel::phoneSample(const _MIXER_METER_DATA& meter)
 {
-    const std::int64_t sum = std::int64_t { meter.level[kPhoneLeftEntry] } + meter.level[kPhoneRightEntry];
-    return static_cast<int>(sum / 2);
+    const std::int64_t sum = std::llabs(meter.level[kPhoneLeftEntry]) + std::llabs(meter.level[kPhoneRightEntry]);
+    return static_cast<int>(std::min<std::int64_t>(sum / 2, std::numeric_limits<std::int32_t>::max()));
 }
 
 QString ModelPanel::levelText(int sample)
@@ -73,10 +77,10 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
         qDebug() << openFailureLine;
         return false;
     }
-    bool lastPresetOk = false;
+    bool presetsAccepted = true;
     for (int channel : outputChannels)
-        lastPresetOk = driver->io_set_out_volume(channel, kOutputPreset);
-    if (!lastPresetOk) {
+        presetsAccepted = driver->io_set_out_volume(channel, kOutputPreset) && presetsAccepted;
+    if (!presetsAccepted) {
         qDebug() << "Failed to set output volume.";
         return false;
     }
@@ -84,11 +88,15 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
     return true;
 }
 
-void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells)
+void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells, std::initializer_list<int> volumeGains)
 {
     std::memset(&mixerData, 0, sizeof mixerData);
     for (double& gain : mixerData.outputGains)
         gain = 1.0;
+    for (int firstGain : volumeGains) {
+        mixerData.outputGains[firstGain] = 0.0;
+        mixerData.outputGains[firstGain + 1] = 0.0;
+    }
     for (const MixerCell& cell : kUnityCells)
         setCell(mixerData, cell, 1.0);
     for (const MixerCell& cell : modelCells)

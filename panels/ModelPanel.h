@@ -38,7 +38,8 @@ public:
     // The level an output is driven at: muted silences it whatever else is
     // set, dimmed lowers it by 20 dB.
     static int effectiveLevel(int dB, bool muted, bool dimmed);
-    // The phone input's level: the mean of its left and right samples.
+    // The phone input's level: the mean magnitude of its left and right
+    // samples, so opposite halves of a loud wave do not cancel.
     static int phoneSample(const _MIXER_METER_DATA& meter);
     static QString levelText(int sample);
 
@@ -46,14 +47,16 @@ protected:
     ModelPanel();
     ~ModelPanel() override;
 
-    // Opens the channel, presets the given output volumes to 100 (only the
-    // last preset's answer counts) and opens the ini file. False, logged,
-    // when the panel must stay empty and inert.
+    // Opens the channel, presets the given output volumes to 100 (each
+    // preset must be accepted) and opens the ini file. False, logged, when
+    // the panel must stay empty and inert.
     bool openDevice(const char* openFailureLine, std::initializer_list<int> outputChannels,
                     const QString& iniFileName);
     // Clears the record and sets the unity routing every model starts from,
-    // plus the model's own extra cells.
-    void initialiseMixer(std::initializer_list<MixerCell> modelCells);
+    // plus the model's own extra cells. The output gain pairs the volume
+    // knobs drive (from their first gain) start silent, so no record sent
+    // before an output's stored state is restored drives it louder.
+    void initialiseMixer(std::initializer_list<MixerCell> modelCells, std::initializer_list<int> volumeGains);
     template <typename Panel>
     void startMeterTimer(void (Panel::*poll)());
 

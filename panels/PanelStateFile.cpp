@@ -19,11 +19,18 @@ QSettings* open(QWidget* panel, const QString& fileName)
 
 void load(QSettings& settings, std::initializer_list<Entry> entries)
 {
+    // All read before any is set: setting one control runs handlers that
+    // write other controls' keys (MUTE writes its volume knob's).
+    QVariantList stored;
+    for (const Entry& entry : entries)
+        stored << settings.value(entry.key, entry.button ? QVariant(false) : QVariant(entry.fallback));
+    auto value = stored.cbegin();
     for (const Entry& entry : entries) {
         if (entry.button)
-            entry.button->setValue(settings.value(entry.key, false).toBool());
+            entry.button->setValue(value->toBool());
         else
-            entry.knob->setValue(settings.value(entry.key, entry.fallback).toInt());
+            entry.knob->setValue(value->toInt());
+        ++value;
     }
     qDebug() << "已从配置文件加载控件状态";
 }

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kHeadphoneGain = 0;
 constexpr int kMaxGain = 42;
 
 } // namespace

@@ -31,6 +31,8 @@ protected:
                                                  const QString& phoneCaption);
     void showMicLevel();
 
+    // The first of the headphone pair's output gains.
+    static constexpr int kHeadphoneGain = 0;
     static constexpr const char* kDirectKey = "Button/MonitorMicIsChecked";
     static constexpr const char* kMicKey = "Dial/MicValue";
     static constexpr const char* kHeadphoneKey = "Dial/HeadphoneValue";

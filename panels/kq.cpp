@@ -14,7 +14,7 @@ kq::kq()
         return;
     buildLayout();
     // With no phone knob, the phone input always reaches the headphones at unity.
-    initialiseMixer({ { 64, 2 }, { 65, 3 } });
+    initialiseMixer({ { 64, 2 }, { 65, 3 } }, { kHeadphoneGain });
     startMeterTimer(&kq::readMeterDataFromDriver);
     loadControlStates();
 }
@@ -32,13 +32,15 @@ void kq::readMeterDataFromDriver()
         showMicLevel();
 }
 
+// MUTE and DIM come before the headphone knob, so the stored level is never
+// sent unmuted or undimmed first.
 void kq::loadControlStates()
 {
     PanelStateFile::load(*settings, {
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
-        dial(kHeadphoneKey, headphoneKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
     });
 }

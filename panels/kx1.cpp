@@ -31,7 +31,7 @@ kx1::kx1()
     if (!openDevice("Failed to create device in kx1.", { 1, 2 }, "/kx1.ini"))
         return;
     buildLayout();
-    initialiseMixer({});
+    initialiseMixer({}, { kHeadphoneGain });
     startMeterTimer(&kx1::readMeterDataFromDriver);
     loadControlStates();
 }
@@ -96,6 +96,8 @@ void kx1::readMeterDataFromDriver()
     phoneLevelLabel->setText(levelText(phoneSample(meterData)));
 }
 
+// MUTE and DIM come before the headphone knob, so the stored level is never
+// sent unmuted or undimmed first.
 void kx1::loadControlStates()
 {
     PanelStateFile::load(*settings, {
@@ -104,9 +106,9 @@ void kx1::loadControlStates()
         button(kPhantom48VKey, mic48VButton),
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
-        dial(kHeadphoneKey, headphoneKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
     });
 }

@@ -55,7 +55,7 @@ kx2::kx2()
     if (!openDevice("Failed to create device in kx2.", { 1, 2, 5, 6 }, "/kx2.ini"))
         return;
     buildLayout();
-    initialiseMixer({ { 100, 0 }, { 101, 1 }, { 132, 0 }, { 133, 1 } });
+    initialiseMixer({ { 100, 0 }, { 101, 1 }, { 132, 0 }, { 133, 1 } }, { speakerPath.firstGain, headphonePath.firstGain });
     startMeterTimer(&kx2::readMeterDataFromDriver);
     loadControlStates();
 }
@@ -223,6 +223,8 @@ void kx2::readMeterDataFromDriver()
     phoneLevelLabelB->setText(phoneText);
 }
 
+// Each output's MUTE and DIM come before its volume knob, so the stored
+// level is never sent unmuted or undimmed first.
 void kx2::loadControlStates()
 {
     PanelStateFile::load(*settings, {
@@ -234,12 +236,12 @@ void kx2::loadControlStates()
         button(kMicKeys[1].pad20dB, mic2.pad20dBButton),
         button(kMicKeys[1].phantom48V, mic2.phantom48VButton),
         button(kMicKeys[1].direct, mic2.directButton),
-        dial(kSpeakerKey, speakerKnob, -80),
         button(kSpeakerMuteKey, speakerMuteButton),
         button(kSpeakerDimKey, speakerDimButton),
-        dial(kHeadphoneKey, headphoneKnob, -80),
+        dial(kSpeakerKey, speakerKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
         dial(kPhoneToSpeakerKey, phoneToSpeakerKnob, 0),
     });

@@ -134,6 +134,8 @@ private slots:
     void storedStateIsRestoredAndClamped();
     void muteWinsOverDimAndTheKnobKeepsItsValue_data();
     void muteWinsOverDimAndTheKnobKeepsItsValue();
+    void connectNeverSendsAMutedOrDimmedOutputLouder_data();
+    void connectNeverSendsAMutedOrDimmedOutputLouder();
     void directMonitoringDrivesTheChannelsCells();
     void everyControlIsStoredAndFlushedAtOnce();
     void eachModelReadsOnlyItsOwnFile();
@@ -428,6 +430,66 @@ void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
         QCOMPARE(log->count(dimOnLine), 1);
 }
 
+void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("muteIndex");
+    QTest::addColumn<int>("firstGain");
+    QTest::addColumn<bool>("muted");
+    QTest::addColumn<int>("knob");
+    // Dimmed at 0 dB: -20 dB; muted at -10 dB: silent.
+    const struct {
+        const char* model;
+        const char* output;
+        int muteIndex;
+        int firstGain;
+    } outputs[] = {
+        { "KX2", "Speaker", SpeakerMute, 0 },
+        { "KX2", "Headphone", Kx2HeadphoneMute, 4 },
+        { "KX1", "Headphone", Kx1Mute, 0 },
+        { "KQ", "Headphone", 1, 0 },
+    };
+    for (const auto& output : outputs) {
+        QTest::addRow("%s %s muted", output.model, output.output)
+            << output.model << output.output << output.muteIndex << output.firstGain << true << -10;
+        QTest::addRow("%s %s dimmed", output.model, output.output)
+            << output.model << output.output << output.muteIndex << output.firstGain << false << 0;
+    }
+}
+
+void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, output);
+    QFETCH(int, muteIndex);
+    QFETCH(int, firstGain);
+    QFETCH(bool, muted);
+    QFETCH(int, knob);
+
+    store(model, { { "Dial/" + output + "Value", knob }, { "Button/" + output + "MuteIsChecked", muted },
+                   { "Button/" + output + "DimIsChecked", !muted } });
+    startSim(model);
+    panel = makePanel(model);
+    const double storedGain = muted ? 0.0 : gainOf(knob - 20);
+
+    const QList<MixerRecord> records = mixerRecords();
+    QVERIFY(!records.isEmpty());
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        for (int gain : { firstGain, firstGain + 1 }) {
+            QVERIFY2(records[i].outputGain(gain) <= storedGain,
+                     qPrintable(QString("record %1 drives output gain %2 at %3").arg(i).arg(gain).arg(records[i].outputGain(gain))));
+        }
+    }
+    QCOMPARE(records.last().outputGain(firstGain), storedGain);
+    QCOMPARE(records.last().outputGain(firstGain + 1), storedGain);
+
+    // The connect ends with the very record the user's own hand sends for that state.
+    const QJsonValue connected = sim->calls(iocode::kSetMixer).last()["in"];
+    child<Button>(muted ? muteIndex : muteIndex + 1)->setValue(true);
+    QCOMPARE(sim->calls(iocode::kSetMixer).last()["in"], connected);
+}
+
 void TestPanels::directMonitoringDrivesTheChannelsCells()
 {
     startSim("KX2");
@@ -583,35 +645,39 @@ void TestPanels::refusedCommandsAreLoggedAndTheFileIsStillWritten()
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<bool>("withDevice");
+    QTest::addColumn<QString>("refusedPresets");
     QTest::addColumn<QString>("line");
-    QTest::newRow("KX2 no device") << "KX2" << false << "Failed to create device in kx2.";
-    QTest::newRow("KX1 no device") << "KX1" << false << "Failed to create device in kx1.";
-    QTest::newRow("KQ no device") << "KQ" << false << "Failed to create device in kq.";
-    QTest::newRow("KX2 preset refused") << "KX2" << true << "Failed to set output volume.";
-    QTest::newRow("KQ preset refused") << "KQ" << true << "Failed to set output volume.";
+    QTest::newRow("KX2 no device") << "KX2" << "" << "Failed to create device in kx2.";
+    QTest::newRow("KX1 no device") << "KX1" << "" << "Failed to create device in kx1.";
+    QTest::newRow("KQ no device") << "KQ" << "" << "Failed to create device in kq.";
+    // The sim fails the next N presets: a refusal at every position but the
+    // last, whose answer alone was once taken for all of them.
+    for (const char* refused : { "1", "2", "3", "always" })
+        QTest::addRow("KX2 presets refused: %s", refused) << "KX2" << refused << "Failed to set output volume.";
+    for (const char* model : { "KX1", "KQ" }) {
+        for (const char* refused : { "1", "always" })
+            QTest::addRow("%s presets refused: %s", model, refused) << model << refused << "Failed to set output volume.";
+    }
 }
 
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed()
 {
     QFETCH(QString, model);
-    QFETCH(bool, withDevice);
+    QFETCH(QString, refusedPresets);
     QFETCH(QString, line);
 
-    if (withDevice) {
+    if (!refusedPresets.isEmpty()) {
         startSim(model);
-        QVERIFY(sim->command({ "fail", "io_write_usb_control", "always" }));
+        QVERIFY(sim->command({ "fail", "io_write_usb_control", refusedPresets }));
     }
     panel = makePanel(model);
     QVERIFY(log->contains(line));
+    // No controls and no meter timer: the panel stays inert.
     QVERIFY(panel->children().isEmpty());
     QVERIFY(!panel->layout());
     QVERIFY(!QFile::exists(iniPath(model)));
-    if (withDevice) {
-        // Only the presets reached the device; the panel stays inert.
-        QTest::qWait(700);
-        QCOMPARE(sim->calls().size(), model == "KX2" ? 4 : 2);
-    }
+    if (!refusedPresets.isEmpty())
+        QCOMPARE(deviceCalls().size(), model == "KX2" ? 4 : 2);
 }
 
 void TestPanels::readoutsShowTheMeterLevels_data()
@@ -624,8 +690,13 @@ void TestPanels::readoutsShowTheMeterLevels_data()
                                 << "0.0 dB" << "0.0 dB" << "0.0 dB";
     QTest::newRow("half and a hundredth") << QStringList { "1073741824", "21474836", "1073741824", "0" }
                                           << "-6.0 dB" << "-40.0 dB" << "-12.0 dB";
-    QTest::newRow("one and zero") << QStringList { "1", "0", "1000", "-1000" }
+    QTest::newRow("one and zero") << QStringList { "1", "0", "0", "0" }
                                   << "-186.6 dB" << "-inf dB" << "-inf dB";
+    // The phone input averages the magnitudes of its two samples, truncated toward zero.
+    QTest::newRow("opposite-sign phone") << QStringList { "0", "0", "1073741824", "-1073741824" }
+                                         << "-inf dB" << "-inf dB" << "-6.0 dB";
+    QTest::newRow("phone mean truncated") << QStringList { "1000", "-1000", "3", "-2" }
+                                          << "-126.6 dB" << "-126.6 dB" << "-180.6 dB";
     QTest::newRow("lowest samples") << QStringList { "-2147483648", "-1", "-2147483648", "-2147483648" }
                                     << "0.0 dB" << "-186.6 dB" << "0.0 dB";
 }
