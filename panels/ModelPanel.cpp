@@ -3,7 +3,6 @@
 #include "controls/Button.h"
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
-#include "panels/PanelStateFile.h"
 
 #include <QDebug>
 #include <QSettings>
@@ -165,12 +164,30 @@ bool ModelPanel::readMeters()
     return false;
 }
 
+bool ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)
+{
+    restoring = true;
+    PanelStateFile::load(*settings, entries);
+    restoring = false;
+    return PanelStateFile::writeBack(*settings, entries);
+}
+
 void ModelPanel::storeButton(const char* key, const Button* control)
 {
-    settings->setValue(key, control->status);
+    if (!restoring)
+        settings->setValue(key, control->status);
 }
 
 void ModelPanel::storeDial(const char* key, const Knob* control)
 {
-    settings->setValue(key, control->value);
+    if (!restoring)
+        settings->setValue(key, control->value);
+}
+
+bool ModelPanel::flushStateFile()
+{
+    if (restoring)
+        return false;
+    settings->sync();
+    return true;
 }

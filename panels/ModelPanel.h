@@ -1,6 +1,7 @@
 #pragma once
 
 #include "driver/MixerRecords.h"
+#include "panels/PanelStateFile.h"
 
 #include <QString>
 #include <QTimer>
@@ -78,13 +79,24 @@ protected:
     // Fills the meter record; false, logged, when the driver did not answer.
     bool readMeters();
 
+    // Restores every control from the ini file (PanelStateFile::load). The
+    // handlers it runs send the stored state to the device but leave the
+    // file alone; it is written back afterwards only where it differs. True
+    // when it was written, so the model flushes it once.
+    bool restoreControls(std::initializer_list<PanelStateFile::Entry> entries);
+    // A handler's write of its control's state, and the flush after it;
+    // neither does anything while the controls are being restored.
     void storeButton(const char* key, const Button* control);
     void storeDial(const char* key, const Knob* control);
+    bool flushStateFile();
 
     _MIXER_FADER_DATA mixerData {};
     _MIXER_METER_DATA meterData {};
     QSettings* settings = nullptr;
     KestrumIoControl* driver = nullptr;
+
+private:
+    bool restoring = false;
 };
 
 template <typename Panel>

@@ -19,20 +19,27 @@ QSettings* open(QWidget* panel, const QString& fileName)
 
 void load(QSettings& settings, std::initializer_list<Entry> entries)
 {
-    // All read before any is set: setting one control runs handlers that
-    // write other controls' keys (MUTE writes its volume knob's).
-    QVariantList stored;
-    for (const Entry& entry : entries)
-        stored << settings.value(entry.key, entry.button ? QVariant(false) : QVariant(entry.fallback));
-    auto value = stored.cbegin();
     for (const Entry& entry : entries) {
         if (entry.button)
-            entry.button->setValue(value->toBool());
+            entry.button->setValue(settings.value(entry.key, false).toBool());
         else
-            entry.knob->setValue(value->toInt());
-        ++value;
+            entry.knob->setValue(settings.value(entry.key, entry.fallback).toInt());
     }
     qDebug() << "已从配置文件加载控件状态";
+}
+
+bool writeBack(QSettings& settings, std::initializer_list<Entry> entries)
+{
+    bool written = false;
+    for (const Entry& entry : entries) {
+        const QVariant state = entry.button ? QVariant(entry.button->status) : QVariant(entry.knob->value);
+        // The ini format keeps every value as text.
+        if (settings.contains(entry.key) && settings.value(entry.key).toString() == state.toString())
+            continue;
+        settings.setValue(entry.key, state);
+        written = true;
+    }
+    return written;
 }
 
 } // namespace PanelStateFile

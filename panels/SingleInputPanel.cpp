@@ -46,7 +46,7 @@ void SingleInputPanel::connectSharedControls()
     connect(directButton, &Button::pressed, this, [this](bool state) {
         sendDirect({ { 64, 0 }, { 65, 1 } }, state);
         storeButton(kDirectKey, directButton);
-        settings->sync();
+        saveControlStates();
     });
     connect(headphoneKnob, &Knob::valueChangedSig, this, &SingleInputPanel::headphoneKnobValueChanged);
     connect(headphoneMuteButton, &Button::pressed, this, &SingleInputPanel::headphoneMuteButtonClick);
@@ -57,7 +57,7 @@ void SingleInputPanel::micKnobValueChanged(int channel, int value)
 {
     sendMicGain(channel, value);
     storeDial(kMicKey, micKnob);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneKnobValueChanged(int dB)
@@ -68,7 +68,7 @@ void SingleInputPanel::headphoneKnobValueChanged(int dB)
     else if (logsHeadphoneGain)
         qDebug() << "Headphone volume set to:" << mixerData.outputGains[kHeadphoneGain];
     storeDial(kHeadphoneKey, headphoneKnob);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneMuteButtonClick(int state)
@@ -77,7 +77,7 @@ void SingleInputPanel::headphoneMuteButtonClick(int state)
     headphoneKnobValueChanged(headphoneMuted ? -80 : headphoneKnob->value);
     qDebug() << (headphoneMuted ? "Headphone Mute Button Clicked: Mute ON" : "Headphone Mute Button Clicked: Mute OFF");
     storeButton(kHeadphoneMuteKey, headphoneMuteButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneDimButtonClick(int state)
@@ -86,7 +86,7 @@ void SingleInputPanel::headphoneDimButtonClick(int state)
     headphoneKnobValueChanged(headphoneKnob->value);
     qDebug() << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
     storeButton(kHeadphoneDimKey, headphoneDimButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::showMicLevel()
@@ -96,5 +96,5 @@ void SingleInputPanel::showMicLevel()
 
 void SingleInputPanel::saveControlStates()
 {
-    settings->sync();
+    flushStateFile();
 }

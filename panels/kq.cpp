@@ -36,11 +36,13 @@ void kq::readMeterDataFromDriver()
 // sent unmuted or undimmed first.
 void kq::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
         dial(kHeadphoneKey, headphoneKnob, -80),
     });
+    if (written)
+        saveControlStates();
 }

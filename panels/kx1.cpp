@@ -57,7 +57,7 @@ void kx1::connectOwnControls()
     connect(phoneToHeadphoneKnob, &Knob::valueChangedSig, this, [this](int dB) {
         sendPhoneLevel(kPhoneToHeadphone, dB);
         storeDial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob);
-        settings->sync();
+        saveControlStates();
     });
 }
 
@@ -71,21 +71,21 @@ void kx1::micInstrButtonClick(int channel, int state)
         qDebug() << "Failed to switch mic instruction.";
     }
     storeButton(kInstrumentKey, micInstrButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::mic48VButtonClick(int channel, int state)
 {
     switchMic(phantom48V, channel, state);
     storeButton(kPhantom48VKey, mic48VButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::mic20dBButtonClick(int channel, int state)
 {
     switchMic(pad20dB, channel, state);
     storeButton(kPad20dBKey, mic20dBButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::readMeterDataFromDriver()
@@ -100,7 +100,7 @@ void kx1::readMeterDataFromDriver()
 // sent unmuted or undimmed first.
 void kx1::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kInstrumentKey, micInstrButton),
         button(kPad20dBKey, mic20dBButton),
         button(kPhantom48VKey, mic48VButton),
@@ -111,4 +111,6 @@ void kx1::loadControlStates()
         dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
     });
+    if (written)
+        saveControlStates();
 }

@@ -227,7 +227,7 @@ void kx2::readMeterDataFromDriver()
 // level is never sent unmuted or undimmed first.
 void kx2::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kMicKeys[0].pad20dB, mic1.pad20dBButton),
         button(kMicKeys[0].phantom48V, mic1.phantom48VButton),
         button(kMicKeys[0].direct, mic1.directButton),
@@ -245,6 +245,8 @@ void kx2::loadControlStates()
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
         dial(kPhoneToSpeakerKey, phoneToSpeakerKnob, 0),
     });
+    if (written)
+        saveControlStates();
 }
 
 void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimmed)
@@ -259,6 +261,6 @@ void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimm
 
 void kx2::saveControlStates()
 {
-    settings->sync();
-    qDebug() << "控件状态已保存到配置文件";
+    if (flushStateFile())
+        qDebug() << "控件状态已保存到配置文件";
 }

@@ -14,8 +14,10 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,6 +37,7 @@ const QString kTitleStyle = QStringLiteral("font-weight: bold; font-size: 12px; 
 const QString kCaptionStyle = QStringLiteral("font-size: 12px; color: white;");
 const QString kPhoneCaptionStyle = QStringLiteral("font-size: 10px; color: white;");
 const QString kLoaded = QStringLiteral("已从配置文件加载控件状态");
+const QString kSaved = QStringLiteral("控件状态已保存到配置文件");
 
 // Knobs and buttons in the order each panel creates them.
 enum Kx2Knob { Mic1Gain, Mic2Gain, SpeakerVolume, PhoneToSpeaker, Kx2Headphone, Kx2PhoneToHeadphone };
@@ -138,6 +141,8 @@ private slots:
     void connectNeverSendsAMutedOrDimmedOutputLouder();
     void directMonitoringDrivesTheChannelsCells();
     void everyControlIsStoredAndFlushedAtOnce();
+    void restoringWritesTheFileBackOnlyWhereItDiffers_data();
+    void restoringWritesTheFileBackOnlyWhereItDiffers();
     void eachModelReadsOnlyItsOwnFile();
     void instrumentSwitchShowsWhatTheDeviceAccepted();
     void refusedCommandsAreLoggedAndTheFileIsStillWritten();
@@ -153,6 +158,7 @@ private slots:
 private:
     void startSim(const QString& model);
     QStringList deviceCalls();
+    QStringList sentBytes();
     QList<MixerRecord> mixerRecords();
     QVariant stored(const QString& model, const QString& key) const;
     void store(const QString& model, const QMap<QString, QVariant>& values) const;
@@ -204,6 +210,17 @@ QStringList TestPanels::deviceCalls()
             calls << "mixer";
         else if (code != iocode::kGetMeterData)
             calls << call["name"].toString();
+    }
+    return calls;
+}
+
+// Every driver call so far with its input bytes, the meter polls left out.
+QStringList TestPanels::sentBytes()
+{
+    QStringList calls;
+    for (const QJsonObject& call : sim->calls()) {
+        if (call["code"].toInteger() != iocode::kGetMeterData)
+            calls << call["name"].toString() + " " + call["in"].toString();
     }
     return calls;
 }
@@ -566,6 +583,67 @@ void TestPanels::everyControlIsStoredAndFlushedAtOnce()
     QVERIFY(deviceCalls().contains("mic volume ch 2 = 60"));
     QVERIFY(deviceCalls().contains("20dB pad ch 2 on"));
     QCOMPARE(mixerRecords().last().cell(64, 2), gainOf(-20));
+}
+
+void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QVariantMap>("before");
+    QTest::addColumn<QVariantMap>("after");
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("headphoneIndex");
+    QTest::newRow("KX2 first start") << "KX2" << QVariantMap {}
+                                     << QVariantMap { { "Dial/Mic1Value", 0 }, { "Dial/SpeakerValue", -80 } } << 16
+                                     << int(Kx2Headphone);
+    QTest::newRow("KX2 gain clamped") << "KX2" << QVariantMap { { "Dial/Mic1Value", 100 }, { "Dial/HeadphoneValue", -12 } }
+                                      << QVariantMap { { "Dial/Mic1Value", 56 }, { "Dial/HeadphoneValue", -12 } } << 16
+                                      << int(Kx2Headphone);
+    QTest::newRow("KX1 gain clamped") << "KX1" << QVariantMap { { "Dial/MicValue", 100 } }
+                                      << QVariantMap { { "Dial/MicValue", 42 }, { "Dial/OtgToHpValue", 0 } } << 9 << 1;
+    QTest::newRow("KQ first start") << "KQ" << QVariantMap {}
+                                    << QVariantMap { { "Dial/HeadphoneValue", -80 } } << 5 << 1;
+}
+
+// Restoring sends the stored state control by control; the file is written
+// back once, only when it differs from what the controls now hold, and a
+// user change after that is on disk at once.
+void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers()
+{
+    QFETCH(QString, model);
+    QFETCH(QVariantMap, before);
+    QFETCH(QVariantMap, after);
+    QFETCH(int, keys);
+    QFETCH(int, headphoneIndex);
+
+    if (!before.isEmpty())
+        store(model, before);
+    startSim(model);
+    panel = makePanel(model);
+    const QStringList firstConnect = sentBytes();
+    QCOMPARE(QSettings(iniPath(model), QSettings::IniFormat).allKeys().size(), keys);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        QCOMPARE(stored(model, it.key()), QVariant(it.value().toString()));
+    if (model == "KX2")
+        QCOMPARE(log->count(kSaved), 1);
+
+    // Connect again: the file now holds what the controls hold.
+    panel.reset();
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile file(iniPath(model));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    sim->clearRecord();
+    log->clear();
+    panel = makePanel(model);
+    QCOMPARE(sentBytes(), firstConnect);
+    QCOMPARE(QFileInfo(iniPath(model)).lastModified(), longAgo);
+    QCOMPARE(log->count(kSaved), 0);
+
+    child<Knob>(headphoneIndex)->setValue(-30);
+    QCOMPARE(stored(model, "Dial/HeadphoneValue").toInt(), -30);
+    QVERIFY(QFileInfo(iniPath(model)).lastModified() > longAgo);
 }
 
 void TestPanels::eachModelReadsOnlyItsOwnFile()
