@@ -5,6 +5,7 @@
 #include "driver/KestrumIoControl.h"
 
 #include <QDebug>
+#include <QLabel>
 #include <QSettings>
 
 #include <algorithm>
@@ -156,12 +157,40 @@ bool ModelPanel::sendOutputLevel(int firstGain, int level)
     return driver->io_set_mixer(mixerData);
 }
 
-bool ModelPanel::readMeters()
+void ModelPanel::addLevelReadout(QLabel* readout, Level level)
 {
-    if (driver->io_get_meter_data(meterData))
-        return true;
-    qDebug() << "Failed to read meter data from driver.";
-    return false;
+    levelReadouts.push_back({ readout, level });
+}
+
+void ModelPanel::pollMeters()
+{
+    if (!driver->io_get_meter_data(meterData)) {
+        qDebug() << "Failed to read meter data from driver.";
+        return;
+    }
+    metersRead = true;
+    if (isVisible())
+        showLevels();
+}
+
+void ModelPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    showLevels();
+}
+
+int ModelPanel::sampleOf(Level level) const
+{
+    return level == Level::Phone ? phoneSample(meterData) : meterData.level[static_cast<int>(level)];
+}
+
+// Until the first successful read the readouts keep their initial text.
+void ModelPanel::showLevels()
+{
+    if (!metersRead)
+        return;
+    for (const LevelReadout& readout : levelReadouts)
+        readout.label->setText(levelText(sampleOf(readout.level)));
 }
 
 bool ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)

@@ -8,10 +8,12 @@
 #include <QWidget>
 
 #include <initializer_list>
+#include <vector>
 
 class Button;
 class KestrumIoControl;
 class Knob;
+class QLabel;
 class QSettings;
 
 // What every model's panel is made of: its own driver channel, its own ini
@@ -76,8 +78,15 @@ protected:
     void sendPhoneLevel(const PhonePath& path, int dB);
     // Writes the level into the output's two gains and sends the record.
     bool sendOutputLevel(int firstGain, int level);
-    // Fills the meter record; false, logged, when the driver did not answer.
-    bool readMeters();
+    // Which level a readout shows: a microphone channel's (its meter entry)
+    // or the phone input's.
+    enum class Level { Mic1 = 0, Mic2 = 1, Phone };
+    void addLevelReadout(QLabel* readout, Level level);
+    // One meter poll. The driver is read every time (a failure is logged and
+    // keeps the last levels); the readouts show the levels only while the
+    // panel can be seen, and catch up when it is shown.
+    void pollMeters();
+    void showEvent(QShowEvent* event) override;
 
     // Restores every control from the ini file (PanelStateFile::load). The
     // handlers it runs send the stored state to the device but leave the
@@ -96,7 +105,17 @@ protected:
     KestrumIoControl* driver = nullptr;
 
 private:
+    struct LevelReadout {
+        QLabel* label;
+        Level level;
+    };
+
+    int sampleOf(Level level) const;
+    void showLevels();
+
     bool restoring = false;
+    std::vector<LevelReadout> levelReadouts;
+    bool metersRead = false;
 };
 
 template <typename Panel>

@@ -4,7 +4,6 @@
 #include "controls/Knob.h"
 
 #include <QDebug>
-#include <QLabel>
 #include <QSettings>
 
 namespace {
@@ -22,7 +21,7 @@ PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", kMaxGain, 0);
     micKnob = column.gainKnob;
-    micLevelLabel = column.levelReadout;
+    addLevelReadout(column.levelReadout, Level::Mic1);
     return column;
 }
 
@@ -87,11 +86,6 @@ void SingleInputPanel::headphoneDimButtonClick(int state)
     qDebug() << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
     storeButton(kHeadphoneDimKey, headphoneDimButton);
     saveControlStates();
-}
-
-void SingleInputPanel::showMicLevel()
-{
-    micLevelLabel->setText(levelText(meterData.level[0]));
 }
 
 void SingleInputPanel::saveControlStates()

@@ -28,8 +28,7 @@ void kq::buildLayout()
 
 void kq::readMeterDataFromDriver()
 {
-    if (readMeters())
-        showMicLevel();
+    pollMeters();
 }
 
 // MUTE and DIM come before the headphone knob, so the stored level is never

@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QSettings>
 
 using PanelStateFile::button;
@@ -45,7 +44,7 @@ void kx1::buildLayout()
     mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
     const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
     phoneToHeadphoneKnob = phone.knob;
-    phoneLevelLabel = phone.levelReadout;
+    addLevelReadout(phone.levelReadout, Level::Phone);
     connectOwnControls();
 }
 
@@ -90,10 +89,7 @@ void kx1::mic20dBButtonClick(int channel, int state)
 
 void kx1::readMeterDataFromDriver()
 {
-    if (!readMeters())
-        return;
-    showMicLevel();
-    phoneLevelLabel->setText(levelText(phoneSample(meterData)));
+    pollMeters();
 }
 
 // MUTE and DIM come before the headphone knob, so the stored level is never

@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -60,12 +59,12 @@ kx2::kx2()
     loadControlStates();
 }
 
-kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title)
+kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title, Level level)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, title, kMaxGain, kGainDisplayOffset);
+    addLevelReadout(column.levelReadout, level);
     MicStrip strip;
     strip.gainKnob = column.gainKnob;
-    strip.levelLabel = column.levelReadout;
     strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "20dB", PanelRecipes::kPadColour);
     strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "48V", PanelRecipes::kPhantomColour);
     strip.directButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "DIRECT", PanelRecipes::kDirectColour);
@@ -76,9 +75,9 @@ kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title)
 void kx2::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
-    mic1 = buildMicColumn(root, "MIC1");
+    mic1 = buildMicColumn(root, "MIC1", Level::Mic1);
     connectMicStrip(1, mic1);
-    mic2 = buildMicColumn(root, "MIC2");
+    mic2 = buildMicColumn(root, "MIC2", Level::Mic2);
     connectMicStrip(2, mic2);
     PanelRecipes::addSeparator(this, root);
 
@@ -87,14 +86,14 @@ void kx2::buildLayout()
     speakerMuteButton = speaker.muteButton;
     speakerDimButton = speaker.dimButton;
     phoneToSpeakerKnob = speaker.phone.knob;
-    phoneLevelLabelB = speaker.phone.levelReadout;
+    addLevelReadout(speaker.phone.levelReadout, Level::Phone);
 
     const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(this, root, "HEADPHONE", "Phone To HP Volume");
     headphoneKnob = headphone.volumeKnob;
     headphoneMuteButton = headphone.muteButton;
     headphoneDimButton = headphone.dimButton;
     phoneToHeadphoneKnob = headphone.phone.knob;
-    phoneLevelLabelA = headphone.phone.levelReadout;
+    addLevelReadout(headphone.phone.levelReadout, Level::Phone);
     connectOutputs();
 }
 
@@ -214,13 +213,7 @@ void kx2::headphoneDimButtonClick(int state)
 
 void kx2::readMeterDataFromDriver()
 {
-    if (!readMeters())
-        return;
-    mic1.levelLabel->setText(levelText(meterData.level[0]));
-    mic2.levelLabel->setText(levelText(meterData.level[1]));
-    const QString phoneText = levelText(phoneSample(meterData));
-    phoneLevelLabelA->setText(phoneText);
-    phoneLevelLabelB->setText(phoneText);
+    pollMeters();
 }
 
 // Each output's MUTE and DIM come before its volume knob, so the stored

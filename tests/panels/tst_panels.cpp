@@ -108,6 +108,40 @@ QString describe(QLayoutItem* item)
     return "~";
 }
 
+QList<QLabel*> readoutsOf(const QWidget* panel)
+{
+    QList<QLabel*> found;
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        if (label->styleSheet() == kReadoutStyle)
+            found << label;
+    }
+    return found;
+}
+
+QStringList textsOf(const QList<QLabel*>& labels)
+{
+    QStringList texts;
+    for (const QLabel* label : labels)
+        texts << label->text();
+    return texts;
+}
+
+// Counts the layout passes a widget is asked for.
+class LayoutRequests : public QObject
+{
+public:
+    explicit LayoutRequests(QWidget* widget) { widget->installEventFilter(this); }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            ++count;
+        return false;
+    }
+
+    int count = 0;
+};
+
 QSet<QWidget*> widgetsIn(QLayout* layout)
 {
     QSet<QWidget*> widgets;
@@ -151,6 +185,9 @@ private slots:
     void readoutsShowTheMeterLevels_data();
     void readoutsShowTheMeterLevels();
     void failedMeterReadKeepsTheReadouts();
+    void hiddenReadoutsCatchUpWhenShown_data();
+    void hiddenReadoutsCatchUpWhenShown();
+    void newLevelsDoNotLayThePanelOutAgain();
     void widgetTreePerModel_data();
     void widgetTreePerModel();
     void recipesGiveTheirLooks();
@@ -789,13 +826,8 @@ void TestPanels::readoutsShowTheMeterLevels()
     startSim("KX2");
     QVERIFY(sim->command(QStringList { "meter" } + levels));
     panel = makePanel("KX2");
-    const QList<QLabel*> readouts = [this] {
-        QList<QLabel*> found;
-        for (QLabel* label : panel->findChildren<QLabel*>())
-            if (label->styleSheet() == kReadoutStyle)
-                found << label;
-        return found;
-    }();
+    panel->show();
+    const QList<QLabel*> readouts = readoutsOf(panel.get());
     QCOMPARE(readouts.size(), 4);
     for (QLabel* readout : readouts)
         QCOMPARE(readout->text(), QString("-160 dB"));
@@ -812,6 +844,7 @@ void TestPanels::failedMeterReadKeepsTheReadouts()
     startSim("KX1");
     QVERIFY(sim->command({ "meter", "1073741824", "0", "2147483647", "2147483647" }));
     panel = makePanel("KX1");
+    panel->show();
     auto* micReadout = panel->findChildren<QLabel*>().at(1);
     QCOMPARE(micReadout->styleSheet(), kReadoutStyle);
     QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-6.0 dB"), 3000);
@@ -821,6 +854,74 @@ void TestPanels::failedMeterReadKeepsTheReadouts()
     QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to read meter data from driver."), 2, 3000);
     QCOMPARE(micReadout->text(), QString("-6.0 dB"));
     QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-186.6 dB"), 3000);
+}
+
+void TestPanels::hiddenReadoutsCatchUpWhenShown_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QStringList>("loud");
+    QTest::addColumn<QStringList>("quiet");
+    QTest::newRow("KX2") << "KX2" << QStringList { "-6.0 dB", "-40.0 dB", "0.0 dB", "0.0 dB" }
+                         << QStringList { "-186.6 dB", "-186.6 dB", "-186.6 dB", "-186.6 dB" };
+    QTest::newRow("KX1") << "KX1" << QStringList { "-6.0 dB", "0.0 dB" } << QStringList { "-186.6 dB", "-186.6 dB" };
+    QTest::newRow("KQ") << "KQ" << QStringList { "-6.0 dB" } << QStringList { "-186.6 dB" };
+}
+
+// The meters are read every 500 ms whatever the window does; the readouts
+// are brought up to date when the window is shown.
+void TestPanels::hiddenReadoutsCatchUpWhenShown()
+{
+    QFETCH(QString, model);
+    QFETCH(QStringList, loud);
+    QFETCH(QStringList, quiet);
+
+    startSim(model);
+    QVERIFY(sim->command({ "meter", "1073741824", "21474836", "2147483647", "2147483647" }));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    QWidget* hidden = makePanel(model).release();
+    layout->addWidget(hidden);
+    const QList<QLabel*> readouts = readoutsOf(hidden);
+    QCOMPARE(readouts.size(), loud.size());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!sim->calls(iocode::kGetMeterData).isEmpty(), 3000);
+    QCOMPARE(textsOf(readouts), QStringList(loud.size(), "-160 dB"));
+    window.show();
+    QCOMPARE(textsOf(readouts), loud);
+
+    window.hide();
+    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
+    const qsizetype polls = sim->calls(iocode::kGetMeterData).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->calls(iocode::kGetMeterData).size() > polls, 3000);
+    QCOMPARE(textsOf(readouts), loud);
+    window.show();
+    QCOMPARE(textsOf(readouts), quiet);
+}
+
+// A new level repaints its readout alone: the panel is not laid out again,
+// and the readout fits the longest level text.
+void TestPanels::newLevelsDoNotLayThePanelOutAgain()
+{
+    startSim("KX2");
+    QVERIFY(sim->command({ "meter", "2147483647", "2147483647", "2147483647", "2147483647" }));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* shown = new kx2;
+    layout->addWidget(shown);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    shown->readMeterDataFromDriver();
+    QCoreApplication::sendPostedEvents();
+
+    const LayoutRequests layoutRequests(shown);
+    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
+    shown->readMeterDataFromDriver();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(layoutRequests.count, 0);
+    for (const QLabel* readout : readoutsOf(shown)) {
+        QCOMPARE(readout->text(), QString("-186.6 dB"));
+        QVERIFY(readout->fontMetrics().horizontalAdvance(readout->text()) <= readout->contentsRect().width());
+    }
 }
 
 void TestPanels::widgetTreePerModel_data()
