@@ -3,13 +3,16 @@
 #include "controls/Button.h"
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
-#include "panels/PanelStateFile.h"
 
 #include <QDebug>
+#include <QLabel>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -53,11 +56,12 @@ int ModelPanel::effectiveLevel(int dB, bool muted, bool dimmed)
     return dimmed ? dB - kDimDb : dB;
 }
 
-// The sum of two samples can exceed 32 bits; the mean cannot.
+// Summed in 64 bits; the mean of two lowest samples is one past full scale
+// and reads as full scale.
 int ModelPanel::phoneSample(const _MIXER_METER_DATA& meter)
 {
-    const std::int64_t sum = std::int64_t { meter.level[kPhoneLeftEntry] } + meter.level[kPhoneRightEntry];
-    return static_cast<int>(sum / 2);
+    const std::int64_t sum = std::llabs(meter.level[kPhoneLeftEntry]) + std::llabs(meter.level[kPhoneRightEntry]);
+    return static_cast<int>(std::min<std::int64_t>(sum / 2, std::numeric_limits<std::int32_t>::max()));
 }
 
 QString ModelPanel::levelText(int sample)
@@ -73,10 +77,10 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
         qDebug() << openFailureLine;
         return false;
     }
-    bool lastPresetOk = false;
+    bool presetsAccepted = true;
     for (int channel : outputChannels)
-        lastPresetOk = driver->io_set_out_volume(channel, kOutputPreset);
-    if (!lastPresetOk) {
+        presetsAccepted = driver->io_set_out_volume(channel, kOutputPreset) && presetsAccepted;
+    if (!presetsAccepted) {
         qDebug() << "Failed to set output volume.";
         return false;
     }
@@ -84,11 +88,15 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
     return true;
 }
 
-void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells)
+void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells, std::initializer_list<int> volumeGains)
 {
     std::memset(&mixerData, 0, sizeof mixerData);
     for (double& gain : mixerData.outputGains)
         gain = 1.0;
+    for (int firstGain : volumeGains) {
+        mixerData.outputGains[firstGain] = 0.0;
+        mixerData.outputGains[firstGain + 1] = 0.0;
+    }
     for (const MixerCell& cell : kUnityCells)
         setCell(mixerData, cell, 1.0);
     for (const MixerCell& cell : modelCells)
@@ -149,20 +157,66 @@ bool ModelPanel::sendOutputLevel(int firstGain, int level)
     return driver->io_set_mixer(mixerData);
 }
 
-bool ModelPanel::readMeters()
+void ModelPanel::addLevelReadout(QLabel* readout, Level level)
 {
-    if (driver->io_get_meter_data(meterData))
-        return true;
-    qDebug() << "Failed to read meter data from driver.";
-    return false;
+    levelReadouts.push_back({ readout, level });
+}
+
+void ModelPanel::pollMeters()
+{
+    if (!driver->io_get_meter_data(meterData)) {
+        qDebug() << "Failed to read meter data from driver.";
+        return;
+    }
+    metersRead = true;
+    if (isVisible())
+        showLevels();
+}
+
+void ModelPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    showLevels();
+}
+
+int ModelPanel::sampleOf(Level level) const
+{
+    return level == Level::Phone ? phoneSample(meterData) : meterData.level[static_cast<int>(level)];
+}
+
+// Until the first successful read the readouts keep their initial text.
+void ModelPanel::showLevels()
+{
+    if (!metersRead)
+        return;
+    for (const LevelReadout& readout : levelReadouts)
+        readout.label->setText(levelText(sampleOf(readout.level)));
+}
+
+bool ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)
+{
+    restoring = true;
+    PanelStateFile::load(*settings, entries);
+    restoring = false;
+    return PanelStateFile::writeBack(*settings, entries);
 }
 
 void ModelPanel::storeButton(const char* key, const Button* control)
 {
-    settings->setValue(key, control->status);
+    if (!restoring)
+        settings->setValue(key, control->status);
 }
 
 void ModelPanel::storeDial(const char* key, const Knob* control)
 {
-    settings->setValue(key, control->value);
+    if (!restoring)
+        settings->setValue(key, control->value);
+}
+
+bool ModelPanel::flushStateFile()
+{
+    if (restoring)
+        return false;
+    settings->sync();
+    return true;
 }

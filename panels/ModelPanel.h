@@ -1,16 +1,19 @@
 #pragma once
 
 #include "driver/MixerRecords.h"
+#include "panels/PanelStateFile.h"
 
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 #include <initializer_list>
+#include <vector>
 
 class Button;
 class KestrumIoControl;
 class Knob;
+class QLabel;
 class QSettings;
 
 // What every model's panel is made of: its own driver channel, its own ini
@@ -38,7 +41,8 @@ public:
     // The level an output is driven at: muted silences it whatever else is
     // set, dimmed lowers it by 20 dB.
     static int effectiveLevel(int dB, bool muted, bool dimmed);
-    // The phone input's level: the mean of its left and right samples.
+    // The phone input's level: the mean magnitude of its left and right
+    // samples, so opposite halves of a loud wave do not cancel.
     static int phoneSample(const _MIXER_METER_DATA& meter);
     static QString levelText(int sample);
 
@@ -46,14 +50,16 @@ protected:
     ModelPanel();
     ~ModelPanel() override;
 
-    // Opens the channel, presets the given output volumes to 100 (only the
-    // last preset's answer counts) and opens the ini file. False, logged,
-    // when the panel must stay empty and inert.
+    // Opens the channel, presets the given output volumes to 100 (each
+    // preset must be accepted) and opens the ini file. False, logged, when
+    // the panel must stay empty and inert.
     bool openDevice(const char* openFailureLine, std::initializer_list<int> outputChannels,
                     const QString& iniFileName);
     // Clears the record and sets the unity routing every model starts from,
-    // plus the model's own extra cells.
-    void initialiseMixer(std::initializer_list<MixerCell> modelCells);
+    // plus the model's own extra cells. The output gain pairs the volume
+    // knobs drive (from their first gain) start silent, so no record sent
+    // before an output's stored state is restored drives it louder.
+    void initialiseMixer(std::initializer_list<MixerCell> modelCells, std::initializer_list<int> volumeGains);
     template <typename Panel>
     void startMeterTimer(void (Panel::*poll)());
 
@@ -72,16 +78,44 @@ protected:
     void sendPhoneLevel(const PhonePath& path, int dB);
     // Writes the level into the output's two gains and sends the record.
     bool sendOutputLevel(int firstGain, int level);
-    // Fills the meter record; false, logged, when the driver did not answer.
-    bool readMeters();
+    // Which level a readout shows: a microphone channel's (its meter entry)
+    // or the phone input's.
+    enum class Level { Mic1 = 0, Mic2 = 1, Phone };
+    void addLevelReadout(QLabel* readout, Level level);
+    // One meter poll. The driver is read every time (a failure is logged and
+    // keeps the last levels); the readouts show the levels only while the
+    // panel can be seen, and catch up when it is shown.
+    void pollMeters();
+    void showEvent(QShowEvent* event) override;
 
+    // Restores every control from the ini file (PanelStateFile::load). The
+    // handlers it runs send the stored state to the device but leave the
+    // file alone; it is written back afterwards only where it differs. True
+    // when it was written, so the model flushes it once.
+    bool restoreControls(std::initializer_list<PanelStateFile::Entry> entries);
+    // A handler's write of its control's state, and the flush after it;
+    // neither does anything while the controls are being restored.
     void storeButton(const char* key, const Button* control);
     void storeDial(const char* key, const Knob* control);
+    bool flushStateFile();
 
     _MIXER_FADER_DATA mixerData {};
     _MIXER_METER_DATA meterData {};
     QSettings* settings = nullptr;
     KestrumIoControl* driver = nullptr;
+
+private:
+    struct LevelReadout {
+        QLabel* label;
+        Level level;
+    };
+
+    int sampleOf(Level level) const;
+    void showLevels();
+
+    bool restoring = false;
+    std::vector<LevelReadout> levelReadouts;
+    bool metersRead = false;
 };
 
 template <typename Panel>

@@ -38,9 +38,16 @@ QLabel* caption(QWidget* panel, const QString& text)
     return centredLabel(panel, text, "font-size: 12px; color: white;");
 }
 
+// Sized once for the longest level text (digits share one width), so a new
+// level repaints the readout alone and never lays the panel out again;
+// layouts centre it.
 QLabel* levelReadout(QWidget* panel)
 {
-    return centredLabel(panel, "-160 dB", "color: #888888; font-size: 8px;");
+    QLabel* readout = centredLabel(panel, "-888.8 dB", "color: #888888; font-size: 8px;");
+    readout->ensurePolished();
+    readout->setFixedSize(readout->sizeHint());
+    readout->setText("-160 dB");
+    return readout;
 }
 
 QLabel* phoneCaption(QWidget* panel, const QString& text)
@@ -123,7 +130,7 @@ PhoneRow addPhoneRow(QWidget* panel, QVBoxLayout* column, const QString& caption
     texts->setAlignment(Qt::AlignCenter);
     row->addLayout(texts);
     phone.levelReadout = levelReadout(panel);
-    texts->addWidget(phone.levelReadout);
+    texts->addWidget(phone.levelReadout, 0, Qt::AlignHCenter);
     texts->addWidget(phoneCaption(panel, captionText));
     return phone;
 }
@@ -160,7 +167,7 @@ InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& tit
     column.gainKnob = gainKnob(panel, maxGain, displayOffset);
     column.layout->addWidget(column.gainKnob);
     column.levelReadout = levelReadout(panel);
-    column.layout->addWidget(column.levelReadout);
+    column.layout->addWidget(column.levelReadout, 0, Qt::AlignHCenter);
     column.layout->addWidget(caption(panel, "Gain"));
 
     column.buttonStack = new QVBoxLayout;

@@ -28,4 +28,18 @@ void load(QSettings& settings, std::initializer_list<Entry> entries)
     qDebug() << "已从配置文件加载控件状态";
 }
 
+bool writeBack(QSettings& settings, std::initializer_list<Entry> entries)
+{
+    bool written = false;
+    for (const Entry& entry : entries) {
+        const QVariant state = entry.button ? QVariant(entry.button->status) : QVariant(entry.knob->value);
+        // The ini format keeps every value as text.
+        if (settings.contains(entry.key) && settings.value(entry.key).toString() == state.toString())
+            continue;
+        settings.setValue(entry.key, state);
+        written = true;
+    }
+    return written;
+}
+
 } // namespace PanelStateFile

@@ -29,7 +29,12 @@ inline Entry dial(const char* key, Knob* control, int fallback) { return { key, 
 QSettings* open(QWidget* panel, const QString& fileName);
 
 // Sets each control in the given order through its own setter, so each
-// control's handler sends the stored state to the device and writes it back.
+// control's handler sends the stored state to the device.
 void load(QSettings& settings, std::initializer_list<Entry> entries);
+
+// Writes each control's state where the file does not hold it yet (a
+// missing key, a value the control clamped). True when anything was
+// written, so the caller flushes once.
+bool writeBack(QSettings& settings, std::initializer_list<Entry> entries);
 
 } // namespace PanelStateFile

@@ -4,12 +4,10 @@
 #include "controls/Knob.h"
 
 #include <QDebug>
-#include <QLabel>
 #include <QSettings>
 
 namespace {
 
-constexpr int kHeadphoneGain = 0;
 constexpr int kMaxGain = 42;
 
 } // namespace
@@ -23,7 +21,7 @@ PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", kMaxGain, 0);
     micKnob = column.gainKnob;
-    micLevelLabel = column.levelReadout;
+    addLevelReadout(column.levelReadout, Level::Mic1);
     return column;
 }
 
@@ -47,7 +45,7 @@ void SingleInputPanel::connectSharedControls()
     connect(directButton, &Button::pressed, this, [this](bool state) {
         sendDirect({ { 64, 0 }, { 65, 1 } }, state);
         storeButton(kDirectKey, directButton);
-        settings->sync();
+        saveControlStates();
     });
     connect(headphoneKnob, &Knob::valueChangedSig, this, &SingleInputPanel::headphoneKnobValueChanged);
     connect(headphoneMuteButton, &Button::pressed, this, &SingleInputPanel::headphoneMuteButtonClick);
@@ -58,7 +56,7 @@ void SingleInputPanel::micKnobValueChanged(int channel, int value)
 {
     sendMicGain(channel, value);
     storeDial(kMicKey, micKnob);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneKnobValueChanged(int dB)
@@ -69,7 +67,7 @@ void SingleInputPanel::headphoneKnobValueChanged(int dB)
     else if (logsHeadphoneGain)
         qDebug() << "Headphone volume set to:" << mixerData.outputGains[kHeadphoneGain];
     storeDial(kHeadphoneKey, headphoneKnob);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneMuteButtonClick(int state)
@@ -78,7 +76,7 @@ void SingleInputPanel::headphoneMuteButtonClick(int state)
     headphoneKnobValueChanged(headphoneMuted ? -80 : headphoneKnob->value);
     qDebug() << (headphoneMuted ? "Headphone Mute Button Clicked: Mute ON" : "Headphone Mute Button Clicked: Mute OFF");
     storeButton(kHeadphoneMuteKey, headphoneMuteButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void SingleInputPanel::headphoneDimButtonClick(int state)
@@ -87,15 +85,10 @@ void SingleInputPanel::headphoneDimButtonClick(int state)
     headphoneKnobValueChanged(headphoneKnob->value);
     qDebug() << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
     storeButton(kHeadphoneDimKey, headphoneDimButton);
-    settings->sync();
-}
-
-void SingleInputPanel::showMicLevel()
-{
-    micLevelLabel->setText(levelText(meterData.level[0]));
+    saveControlStates();
 }
 
 void SingleInputPanel::saveControlStates()
 {
-    settings->sync();
+    flushStateFile();
 }

@@ -4,7 +4,6 @@
 #include "panels/PanelRecipes.h"
 
 class QHBoxLayout;
-class QLabel;
 class QVBoxLayout;
 
 // The models with one microphone input and the headphone output only: the
@@ -29,8 +28,9 @@ protected:
     // headphone column; phoneCaption empty: no phone row.
     PanelRecipes::PhoneRow addDirectAndHeadphone(QHBoxLayout* root, QVBoxLayout* buttonStack,
                                                  const QString& phoneCaption);
-    void showMicLevel();
 
+    // The first of the headphone pair's output gains.
+    static constexpr int kHeadphoneGain = 0;
     static constexpr const char* kDirectKey = "Button/MonitorMicIsChecked";
     static constexpr const char* kMicKey = "Dial/MicValue";
     static constexpr const char* kHeadphoneKey = "Dial/HeadphoneValue";
@@ -38,7 +38,6 @@ protected:
     static constexpr const char* kHeadphoneDimKey = "Button/HeadphoneDimIsChecked";
 
     Knob* micKnob = nullptr;
-    QLabel* micLevelLabel = nullptr;
     Knob* headphoneKnob = nullptr;
     Button* headphoneMuteButton = nullptr;
     Button* headphoneDimButton = nullptr;

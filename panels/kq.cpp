@@ -14,7 +14,7 @@ kq::kq()
         return;
     buildLayout();
     // With no phone knob, the phone input always reaches the headphones at unity.
-    initialiseMixer({ { 64, 2 }, { 65, 3 } });
+    initialiseMixer({ { 64, 2 }, { 65, 3 } }, { kHeadphoneGain });
     startMeterTimer(&kq::readMeterDataFromDriver);
     loadControlStates();
 }
@@ -28,17 +28,20 @@ void kq::buildLayout()
 
 void kq::readMeterDataFromDriver()
 {
-    if (readMeters())
-        showMicLevel();
+    pollMeters();
 }
 
+// MUTE and DIM come before the headphone knob, so the stored level is never
+// sent unmuted or undimmed first.
 void kq::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
-        dial(kHeadphoneKey, headphoneKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
     });
+    if (written)
+        saveControlStates();
 }

@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QSettings>
 
 using PanelStateFile::button;
@@ -31,7 +30,7 @@ kx1::kx1()
     if (!openDevice("Failed to create device in kx1.", { 1, 2 }, "/kx1.ini"))
         return;
     buildLayout();
-    initialiseMixer({});
+    initialiseMixer({}, { kHeadphoneGain });
     startMeterTimer(&kx1::readMeterDataFromDriver);
     loadControlStates();
 }
@@ -45,7 +44,7 @@ void kx1::buildLayout()
     mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
     const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
     phoneToHeadphoneKnob = phone.knob;
-    phoneLevelLabel = phone.levelReadout;
+    addLevelReadout(phone.levelReadout, Level::Phone);
     connectOwnControls();
 }
 
@@ -57,7 +56,7 @@ void kx1::connectOwnControls()
     connect(phoneToHeadphoneKnob, &Knob::valueChangedSig, this, [this](int dB) {
         sendPhoneLevel(kPhoneToHeadphone, dB);
         storeDial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob);
-        settings->sync();
+        saveControlStates();
     });
 }
 
@@ -71,42 +70,43 @@ void kx1::micInstrButtonClick(int channel, int state)
         qDebug() << "Failed to switch mic instruction.";
     }
     storeButton(kInstrumentKey, micInstrButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::mic48VButtonClick(int channel, int state)
 {
     switchMic(phantom48V, channel, state);
     storeButton(kPhantom48VKey, mic48VButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::mic20dBButtonClick(int channel, int state)
 {
     switchMic(pad20dB, channel, state);
     storeButton(kPad20dBKey, mic20dBButton);
-    settings->sync();
+    saveControlStates();
 }
 
 void kx1::readMeterDataFromDriver()
 {
-    if (!readMeters())
-        return;
-    showMicLevel();
-    phoneLevelLabel->setText(levelText(phoneSample(meterData)));
+    pollMeters();
 }
 
+// MUTE and DIM come before the headphone knob, so the stored level is never
+// sent unmuted or undimmed first.
 void kx1::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kInstrumentKey, micInstrButton),
         button(kPad20dBKey, mic20dBButton),
         button(kPhantom48VKey, mic48VButton),
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
-        dial(kHeadphoneKey, headphoneKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
     });
+    if (written)
+        saveControlStates();
 }

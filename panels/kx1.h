@@ -25,5 +25,4 @@ private:
     Button* mic20dBButton = nullptr;
     Button* mic48VButton = nullptr;
     Knob* phoneToHeadphoneKnob = nullptr;
-    QLabel* phoneLevelLabel = nullptr;
 };

@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -55,17 +54,17 @@ kx2::kx2()
     if (!openDevice("Failed to create device in kx2.", { 1, 2, 5, 6 }, "/kx2.ini"))
         return;
     buildLayout();
-    initialiseMixer({ { 100, 0 }, { 101, 1 }, { 132, 0 }, { 133, 1 } });
+    initialiseMixer({ { 100, 0 }, { 101, 1 }, { 132, 0 }, { 133, 1 } }, { speakerPath.firstGain, headphonePath.firstGain });
     startMeterTimer(&kx2::readMeterDataFromDriver);
     loadControlStates();
 }
 
-kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title)
+kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title, Level level)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, title, kMaxGain, kGainDisplayOffset);
+    addLevelReadout(column.levelReadout, level);
     MicStrip strip;
     strip.gainKnob = column.gainKnob;
-    strip.levelLabel = column.levelReadout;
     strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "20dB", PanelRecipes::kPadColour);
     strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "48V", PanelRecipes::kPhantomColour);
     strip.directButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "DIRECT", PanelRecipes::kDirectColour);
@@ -76,9 +75,9 @@ kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title)
 void kx2::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
-    mic1 = buildMicColumn(root, "MIC1");
+    mic1 = buildMicColumn(root, "MIC1", Level::Mic1);
     connectMicStrip(1, mic1);
-    mic2 = buildMicColumn(root, "MIC2");
+    mic2 = buildMicColumn(root, "MIC2", Level::Mic2);
     connectMicStrip(2, mic2);
     PanelRecipes::addSeparator(this, root);
 
@@ -87,14 +86,14 @@ void kx2::buildLayout()
     speakerMuteButton = speaker.muteButton;
     speakerDimButton = speaker.dimButton;
     phoneToSpeakerKnob = speaker.phone.knob;
-    phoneLevelLabelB = speaker.phone.levelReadout;
+    addLevelReadout(speaker.phone.levelReadout, Level::Phone);
 
     const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(this, root, "HEADPHONE", "Phone To HP Volume");
     headphoneKnob = headphone.volumeKnob;
     headphoneMuteButton = headphone.muteButton;
     headphoneDimButton = headphone.dimButton;
     phoneToHeadphoneKnob = headphone.phone.knob;
-    phoneLevelLabelA = headphone.phone.levelReadout;
+    addLevelReadout(headphone.phone.levelReadout, Level::Phone);
     connectOutputs();
 }
 
@@ -214,18 +213,14 @@ void kx2::headphoneDimButtonClick(int state)
 
 void kx2::readMeterDataFromDriver()
 {
-    if (!readMeters())
-        return;
-    mic1.levelLabel->setText(levelText(meterData.level[0]));
-    mic2.levelLabel->setText(levelText(meterData.level[1]));
-    const QString phoneText = levelText(phoneSample(meterData));
-    phoneLevelLabelA->setText(phoneText);
-    phoneLevelLabelB->setText(phoneText);
+    pollMeters();
 }
 
+// Each output's MUTE and DIM come before its volume knob, so the stored
+// level is never sent unmuted or undimmed first.
 void kx2::loadControlStates()
 {
-    PanelStateFile::load(*settings, {
+    const bool written = restoreControls({
         button(kMicKeys[0].pad20dB, mic1.pad20dBButton),
         button(kMicKeys[0].phantom48V, mic1.phantom48VButton),
         button(kMicKeys[0].direct, mic1.directButton),
@@ -234,15 +229,17 @@ void kx2::loadControlStates()
         button(kMicKeys[1].pad20dB, mic2.pad20dBButton),
         button(kMicKeys[1].phantom48V, mic2.phantom48VButton),
         button(kMicKeys[1].direct, mic2.directButton),
-        dial(kSpeakerKey, speakerKnob, -80),
         button(kSpeakerMuteKey, speakerMuteButton),
         button(kSpeakerDimKey, speakerDimButton),
-        dial(kHeadphoneKey, headphoneKnob, -80),
+        dial(kSpeakerKey, speakerKnob, -80),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
+        dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
         dial(kPhoneToSpeakerKey, phoneToSpeakerKnob, 0),
     });
+    if (written)
+        saveControlStates();
 }
 
 void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimmed)
@@ -257,6 +254,6 @@ void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimm
 
 void kx2::saveControlStates()
 {
-    settings->sync();
-    qDebug() << "控件状态已保存到配置文件";
+    if (flushStateFile())
+        qDebug() << "控件状态已保存到配置文件";
 }

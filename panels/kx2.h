@@ -3,7 +3,6 @@
 #include "panels/ModelPanel.h"
 
 class QHBoxLayout;
-class QLabel;
 
 // The panel of the KX2: two microphone channels, a speaker and a headphone
 // output each with MUTE and DIM, and the phone input's level into both.
@@ -32,7 +31,6 @@ private:
         Button* pad20dBButton = nullptr;
         Button* phantom48VButton = nullptr;
         Button* directButton = nullptr;
-        QLabel* levelLabel = nullptr;
     };
 
     // Which output gains an output drives and what is logged for it.
@@ -45,7 +43,7 @@ private:
     static const OutputPath speakerPath;
     static const OutputPath headphonePath;
 
-    MicStrip buildMicColumn(QHBoxLayout* root, const QString& title);
+    MicStrip buildMicColumn(QHBoxLayout* root, const QString& title, Level level);
     void buildLayout();
     void connectMicStrip(int channel, const MicStrip& strip);
     void connectOutputs();
@@ -64,7 +62,5 @@ private:
     bool headphoneMuted = false;
     bool headphoneDimmed = false;
     Knob* phoneToHeadphoneKnob = nullptr;
-    QLabel* phoneLevelLabelA = nullptr;
     Knob* phoneToSpeakerKnob = nullptr;
-    QLabel* phoneLevelLabelB = nullptr;
 };

@@ -14,8 +14,10 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,6 +37,7 @@ const QString kTitleStyle = QStringLiteral("font-weight: bold; font-size: 12px; 
 const QString kCaptionStyle = QStringLiteral("font-size: 12px; color: white;");
 const QString kPhoneCaptionStyle = QStringLiteral("font-size: 10px; color: white;");
 const QString kLoaded = QStringLiteral("已从配置文件加载控件状态");
+const QString kSaved = QStringLiteral("控件状态已保存到配置文件");
 
 // Knobs and buttons in the order each panel creates them.
 enum Kx2Knob { Mic1Gain, Mic2Gain, SpeakerVolume, PhoneToSpeaker, Kx2Headphone, Kx2PhoneToHeadphone };
@@ -49,6 +52,26 @@ double gainOf(int dB)
 QString iniPath(const QString& model)
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/" + model.toLower() + ".ini";
+}
+
+// A key's value as the file on disk holds it, read without QSettings: a new
+// QSettings object on the same file would first write out what the panel
+// had not flushed yet.
+QString onDisk(const QString& model, const QString& key)
+{
+    QFile file(iniPath(model));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    const QString group = "[" + key.section('/', 0, 0) + "]";
+    const QString assignment = key.section('/', 1) + "=";
+    bool inGroup = false;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        if (line.startsWith('['))
+            inGroup = line == group;
+        else if (inGroup && line.startsWith(assignment))
+            return line.mid(assignment.size());
+    }
+    return QString();
 }
 
 std::unique_ptr<QWidget> makePanel(const QString& model)
@@ -105,6 +128,40 @@ QString describe(QLayoutItem* item)
     return "~";
 }
 
+QList<QLabel*> readoutsOf(const QWidget* panel)
+{
+    QList<QLabel*> found;
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        if (label->styleSheet() == kReadoutStyle)
+            found << label;
+    }
+    return found;
+}
+
+QStringList textsOf(const QList<QLabel*>& labels)
+{
+    QStringList texts;
+    for (const QLabel* label : labels)
+        texts << label->text();
+    return texts;
+}
+
+// Counts the layout passes a widget is asked for.
+class LayoutRequests : public QObject
+{
+public:
+    explicit LayoutRequests(QWidget* widget) { widget->installEventFilter(this); }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            ++count;
+        return false;
+    }
+
+    int count = 0;
+};
+
 QSet<QWidget*> widgetsIn(QLayout* layout)
 {
     QSet<QWidget*> widgets;
@@ -134,8 +191,12 @@ private slots:
     void storedStateIsRestoredAndClamped();
     void muteWinsOverDimAndTheKnobKeepsItsValue_data();
     void muteWinsOverDimAndTheKnobKeepsItsValue();
+    void connectNeverSendsAMutedOrDimmedOutputLouder_data();
+    void connectNeverSendsAMutedOrDimmedOutputLouder();
     void directMonitoringDrivesTheChannelsCells();
     void everyControlIsStoredAndFlushedAtOnce();
+    void restoringWritesTheFileBackOnlyWhereItDiffers_data();
+    void restoringWritesTheFileBackOnlyWhereItDiffers();
     void eachModelReadsOnlyItsOwnFile();
     void instrumentSwitchShowsWhatTheDeviceAccepted();
     void refusedCommandsAreLoggedAndTheFileIsStillWritten();
@@ -144,6 +205,9 @@ private slots:
     void readoutsShowTheMeterLevels_data();
     void readoutsShowTheMeterLevels();
     void failedMeterReadKeepsTheReadouts();
+    void hiddenReadoutsCatchUpWhenShown_data();
+    void hiddenReadoutsCatchUpWhenShown();
+    void newLevelsDoNotLayThePanelOutAgain();
     void widgetTreePerModel_data();
     void widgetTreePerModel();
     void recipesGiveTheirLooks();
@@ -151,6 +215,7 @@ private slots:
 private:
     void startSim(const QString& model);
     QStringList deviceCalls();
+    QStringList sentBytes();
     QList<MixerRecord> mixerRecords();
     QVariant stored(const QString& model, const QString& key) const;
     void store(const QString& model, const QMap<QString, QVariant>& values) const;
@@ -202,6 +267,17 @@ QStringList TestPanels::deviceCalls()
             calls << "mixer";
         else if (code != iocode::kGetMeterData)
             calls << call["name"].toString();
+    }
+    return calls;
+}
+
+// Every driver call so far with its input bytes, the meter polls left out.
+QStringList TestPanels::sentBytes()
+{
+    QStringList calls;
+    for (const QJsonObject& call : sim->calls()) {
+        if (call["code"].toInteger() != iocode::kGetMeterData)
+            calls << call["name"].toString() + " " + call["in"].toString();
     }
     return calls;
 }
@@ -373,13 +449,16 @@ void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue_data()
     QTest::addColumn<int>("firstGain");
     QTest::addColumn<QString>("muteOnLine");
     QTest::addColumn<QString>("dimOnLine");
+    QTest::addColumn<QString>("setLine"); // for -6 dB; the KQ logs nothing when the device accepts
     QTest::newRow("KX2 speaker") << "KX2" << int(SpeakerVolume) << int(SpeakerMute) << 0
-                                 << "Speaker Mute Button Clicked: Mute ON" << "";
-    QTest::newRow("KX2 headphone") << "KX2" << int(Kx2Headphone) << int(Kx2HeadphoneMute) << 4 << "" << "";
+                                 << "Speaker Mute Button Clicked: Mute ON" << "" << "Speaker volume set to: -6";
+    QTest::newRow("KX2 headphone") << "KX2" << int(Kx2Headphone) << int(Kx2HeadphoneMute) << 4 << "" << ""
+                                   << "Headphone volume set to: -6";
     QTest::newRow("KX1 headphone") << "KX1" << 1 << int(Kx1Mute) << 0
-                                   << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON";
+                                   << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON"
+                                   << "Headphone volume set to: 0.501187";
     QTest::newRow("KQ headphone") << "KQ" << 1 << 1 << 0
-                                  << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON";
+                                  << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON" << "";
 }
 
 void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
@@ -390,6 +469,7 @@ void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
     QFETCH(int, firstGain);
     QFETCH(QString, muteOnLine);
     QFETCH(QString, dimOnLine);
+    QFETCH(QString, setLine);
 
     startSim(model);
     panel = makePanel(model);
@@ -403,6 +483,9 @@ void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
 
     volume->setValue(-6);
     QCOMPARE(sentGain(), gainOf(-6));
+    if (!setLine.isEmpty())
+        QVERIFY2(log->contains(setLine), qPrintable(setLine));
+    QVERIFY(!log->lines().join('\n').contains("Failed to set"));
     QTest::mouseClick(mute, Qt::LeftButton);
     QCOMPARE(sentGain(), 0.0);
     dim->setValue(true);
@@ -426,6 +509,66 @@ void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
         QCOMPARE(log->count(muteOnLine), 1);
     if (!dimOnLine.isEmpty())
         QCOMPARE(log->count(dimOnLine), 1);
+}
+
+void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("muteIndex");
+    QTest::addColumn<int>("firstGain");
+    QTest::addColumn<bool>("muted");
+    QTest::addColumn<int>("knob");
+    // Dimmed at 0 dB: -20 dB; muted at -10 dB: silent.
+    const struct {
+        const char* model;
+        const char* output;
+        int muteIndex;
+        int firstGain;
+    } outputs[] = {
+        { "KX2", "Speaker", SpeakerMute, 0 },
+        { "KX2", "Headphone", Kx2HeadphoneMute, 4 },
+        { "KX1", "Headphone", Kx1Mute, 0 },
+        { "KQ", "Headphone", 1, 0 },
+    };
+    for (const auto& output : outputs) {
+        QTest::addRow("%s %s muted", output.model, output.output)
+            << output.model << output.output << output.muteIndex << output.firstGain << true << -10;
+        QTest::addRow("%s %s dimmed", output.model, output.output)
+            << output.model << output.output << output.muteIndex << output.firstGain << false << 0;
+    }
+}
+
+void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, output);
+    QFETCH(int, muteIndex);
+    QFETCH(int, firstGain);
+    QFETCH(bool, muted);
+    QFETCH(int, knob);
+
+    store(model, { { "Dial/" + output + "Value", knob }, { "Button/" + output + "MuteIsChecked", muted },
+                   { "Button/" + output + "DimIsChecked", !muted } });
+    startSim(model);
+    panel = makePanel(model);
+    const double storedGain = muted ? 0.0 : gainOf(knob - 20);
+
+    const QList<MixerRecord> records = mixerRecords();
+    QVERIFY(!records.isEmpty());
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        for (int gain : { firstGain, firstGain + 1 }) {
+            QVERIFY2(records[i].outputGain(gain) <= storedGain,
+                     qPrintable(QString("record %1 drives output gain %2 at %3").arg(i).arg(gain).arg(records[i].outputGain(gain))));
+        }
+    }
+    QCOMPARE(records.last().outputGain(firstGain), storedGain);
+    QCOMPARE(records.last().outputGain(firstGain + 1), storedGain);
+
+    // The connect ends with the very record the user's own hand sends for that state.
+    const QJsonValue connected = sim->calls(iocode::kSetMixer).last()["in"];
+    child<Button>(muted ? muteIndex : muteIndex + 1)->setValue(true);
+    QCOMPARE(sim->calls(iocode::kSetMixer).last()["in"], connected);
 }
 
 void TestPanels::directMonitoringDrivesTheChannelsCells()
@@ -479,12 +622,11 @@ void TestPanels::everyControlIsStoredAndFlushedAtOnce()
     child<Knob>(PhoneToSpeaker)->setValue(-20);
     child<Knob>(Kx2PhoneToHeadphone)->setValue(6);
 
-    // Read back through a separate object: only what was flushed is there.
-    QCOMPARE(stored("KX2", "Dial/Mic2Value").toInt(), 30);
-    QCOMPARE(stored("KX2", "Button/Mic220dBIsChecked").toBool(), true);
-    QCOMPARE(stored("KX2", "Button/Mic148VIsChecked").toBool(), true);
-    QCOMPARE(stored("KX2", "Dial/OtgToSPValue").toInt(), -20);
-    QCOMPARE(stored("KX2", "Dial/OtgToHpValue").toInt(), 6);
+    QCOMPARE(onDisk("KX2", "Dial/Mic2Value"), QString("30"));
+    QCOMPARE(onDisk("KX2", "Button/Mic220dBIsChecked"), QString("true"));
+    QCOMPARE(onDisk("KX2", "Button/Mic148VIsChecked"), QString("true"));
+    QCOMPARE(onDisk("KX2", "Dial/OtgToSPValue"), QString("-20"));
+    QCOMPARE(onDisk("KX2", "Dial/OtgToHpValue"), QString("6"));
 
     const QJsonObject state = sim->state();
     QCOMPARE(state["micGain"].toObject()["2"].toInt(), 60);
@@ -504,6 +646,66 @@ void TestPanels::everyControlIsStoredAndFlushedAtOnce()
     QVERIFY(deviceCalls().contains("mic volume ch 2 = 60"));
     QVERIFY(deviceCalls().contains("20dB pad ch 2 on"));
     QCOMPARE(mixerRecords().last().cell(64, 2), gainOf(-20));
+}
+
+void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QVariantMap>("before");
+    QTest::addColumn<QVariantMap>("after");
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("headphoneIndex");
+    QTest::newRow("KX2 first start") << "KX2" << QVariantMap {}
+                                     << QVariantMap { { "Dial/Mic1Value", 0 }, { "Dial/SpeakerValue", -80 } } << 16
+                                     << int(Kx2Headphone);
+    QTest::newRow("KX2 gain clamped") << "KX2" << QVariantMap { { "Dial/Mic1Value", 100 }, { "Dial/HeadphoneValue", -12 } }
+                                      << QVariantMap { { "Dial/Mic1Value", 56 }, { "Dial/HeadphoneValue", -12 } } << 16
+                                      << int(Kx2Headphone);
+    QTest::newRow("KX1 gain clamped") << "KX1" << QVariantMap { { "Dial/MicValue", 100 } }
+                                      << QVariantMap { { "Dial/MicValue", 42 }, { "Dial/OtgToHpValue", 0 } } << 9 << 1;
+    QTest::newRow("KQ first start") << "KQ" << QVariantMap {}
+                                    << QVariantMap { { "Dial/HeadphoneValue", -80 } } << 5 << 1;
+}
+
+// Restoring sends the stored state control by control; the file is written
+// back once, only when it differs from what the controls now hold, and a
+// user change after that is on disk at once.
+void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers()
+{
+    QFETCH(QString, model);
+    QFETCH(QVariantMap, before);
+    QFETCH(QVariantMap, after);
+    QFETCH(int, keys);
+    QFETCH(int, headphoneIndex);
+
+    if (!before.isEmpty())
+        store(model, before);
+    startSim(model);
+    panel = makePanel(model);
+    const QStringList firstConnect = sentBytes();
+    QCOMPARE(QSettings(iniPath(model), QSettings::IniFormat).allKeys().size(), keys);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        QCOMPARE(stored(model, it.key()), QVariant(it.value().toString()));
+    if (model == "KX2")
+        QCOMPARE(log->count(kSaved), 1);
+
+    // Connect again: the file now holds what the controls hold.
+    panel.reset();
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile file(iniPath(model));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    sim->clearRecord();
+    log->clear();
+    panel = makePanel(model);
+    QCOMPARE(sentBytes(), firstConnect);
+    QCOMPARE(QFileInfo(iniPath(model)).lastModified(), longAgo);
+    QCOMPARE(log->count(kSaved), 0);
+
+    child<Knob>(headphoneIndex)->setValue(-30);
+    QCOMPARE(onDisk(model, "Dial/HeadphoneValue"), QString("-30"));
 }
 
 void TestPanels::eachModelReadsOnlyItsOwnFile()
@@ -583,35 +785,39 @@ void TestPanels::refusedCommandsAreLoggedAndTheFileIsStillWritten()
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<bool>("withDevice");
+    QTest::addColumn<QString>("refusedPresets");
     QTest::addColumn<QString>("line");
-    QTest::newRow("KX2 no device") << "KX2" << false << "Failed to create device in kx2.";
-    QTest::newRow("KX1 no device") << "KX1" << false << "Failed to create device in kx1.";
-    QTest::newRow("KQ no device") << "KQ" << false << "Failed to create device in kq.";
-    QTest::newRow("KX2 preset refused") << "KX2" << true << "Failed to set output volume.";
-    QTest::newRow("KQ preset refused") << "KQ" << true << "Failed to set output volume.";
+    QTest::newRow("KX2 no device") << "KX2" << "" << "Failed to create device in kx2.";
+    QTest::newRow("KX1 no device") << "KX1" << "" << "Failed to create device in kx1.";
+    QTest::newRow("KQ no device") << "KQ" << "" << "Failed to create device in kq.";
+    // The sim fails the next N presets: a refusal at every position but the
+    // last, whose answer alone was once taken for all of them.
+    for (const char* refused : { "1", "2", "3", "always" })
+        QTest::addRow("KX2 presets refused: %s", refused) << "KX2" << refused << "Failed to set output volume.";
+    for (const char* model : { "KX1", "KQ" }) {
+        for (const char* refused : { "1", "always" })
+            QTest::addRow("%s presets refused: %s", model, refused) << model << refused << "Failed to set output volume.";
+    }
 }
 
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed()
 {
     QFETCH(QString, model);
-    QFETCH(bool, withDevice);
+    QFETCH(QString, refusedPresets);
     QFETCH(QString, line);
 
-    if (withDevice) {
+    if (!refusedPresets.isEmpty()) {
         startSim(model);
-        QVERIFY(sim->command({ "fail", "io_write_usb_control", "always" }));
+        QVERIFY(sim->command({ "fail", "io_write_usb_control", refusedPresets }));
     }
     panel = makePanel(model);
     QVERIFY(log->contains(line));
+    // No controls and no meter timer: the panel stays inert.
     QVERIFY(panel->children().isEmpty());
     QVERIFY(!panel->layout());
     QVERIFY(!QFile::exists(iniPath(model)));
-    if (withDevice) {
-        // Only the presets reached the device; the panel stays inert.
-        QTest::qWait(700);
-        QCOMPARE(sim->calls().size(), model == "KX2" ? 4 : 2);
-    }
+    if (!refusedPresets.isEmpty())
+        QCOMPARE(deviceCalls().size(), model == "KX2" ? 4 : 2);
 }
 
 void TestPanels::readoutsShowTheMeterLevels_data()
@@ -624,8 +830,13 @@ void TestPanels::readoutsShowTheMeterLevels_data()
                                 << "0.0 dB" << "0.0 dB" << "0.0 dB";
     QTest::newRow("half and a hundredth") << QStringList { "1073741824", "21474836", "1073741824", "0" }
                                           << "-6.0 dB" << "-40.0 dB" << "-12.0 dB";
-    QTest::newRow("one and zero") << QStringList { "1", "0", "1000", "-1000" }
+    QTest::newRow("one and zero") << QStringList { "1", "0", "0", "0" }
                                   << "-186.6 dB" << "-inf dB" << "-inf dB";
+    // The phone input averages the magnitudes of its two samples, truncated toward zero.
+    QTest::newRow("opposite-sign phone") << QStringList { "0", "0", "1073741824", "-1073741824" }
+                                         << "-inf dB" << "-inf dB" << "-6.0 dB";
+    QTest::newRow("phone mean truncated") << QStringList { "1000", "-1000", "3", "-2" }
+                                          << "-126.6 dB" << "-126.6 dB" << "-180.6 dB";
     QTest::newRow("lowest samples") << QStringList { "-2147483648", "-1", "-2147483648", "-2147483648" }
                                     << "0.0 dB" << "-186.6 dB" << "0.0 dB";
 }
@@ -640,13 +851,8 @@ void TestPanels::readoutsShowTheMeterLevels()
     startSim("KX2");
     QVERIFY(sim->command(QStringList { "meter" } + levels));
     panel = makePanel("KX2");
-    const QList<QLabel*> readouts = [this] {
-        QList<QLabel*> found;
-        for (QLabel* label : panel->findChildren<QLabel*>())
-            if (label->styleSheet() == kReadoutStyle)
-                found << label;
-        return found;
-    }();
+    panel->show();
+    const QList<QLabel*> readouts = readoutsOf(panel.get());
     QCOMPARE(readouts.size(), 4);
     for (QLabel* readout : readouts)
         QCOMPARE(readout->text(), QString("-160 dB"));
@@ -663,6 +869,7 @@ void TestPanels::failedMeterReadKeepsTheReadouts()
     startSim("KX1");
     QVERIFY(sim->command({ "meter", "1073741824", "0", "2147483647", "2147483647" }));
     panel = makePanel("KX1");
+    panel->show();
     auto* micReadout = panel->findChildren<QLabel*>().at(1);
     QCOMPARE(micReadout->styleSheet(), kReadoutStyle);
     QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-6.0 dB"), 3000);
@@ -672,6 +879,74 @@ void TestPanels::failedMeterReadKeepsTheReadouts()
     QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to read meter data from driver."), 2, 3000);
     QCOMPARE(micReadout->text(), QString("-6.0 dB"));
     QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-186.6 dB"), 3000);
+}
+
+void TestPanels::hiddenReadoutsCatchUpWhenShown_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QStringList>("loud");
+    QTest::addColumn<QStringList>("quiet");
+    QTest::newRow("KX2") << "KX2" << QStringList { "-6.0 dB", "-40.0 dB", "0.0 dB", "0.0 dB" }
+                         << QStringList { "-186.6 dB", "-186.6 dB", "-186.6 dB", "-186.6 dB" };
+    QTest::newRow("KX1") << "KX1" << QStringList { "-6.0 dB", "0.0 dB" } << QStringList { "-186.6 dB", "-186.6 dB" };
+    QTest::newRow("KQ") << "KQ" << QStringList { "-6.0 dB" } << QStringList { "-186.6 dB" };
+}
+
+// The meters are read every 500 ms whatever the window does; the readouts
+// are brought up to date when the window is shown.
+void TestPanels::hiddenReadoutsCatchUpWhenShown()
+{
+    QFETCH(QString, model);
+    QFETCH(QStringList, loud);
+    QFETCH(QStringList, quiet);
+
+    startSim(model);
+    QVERIFY(sim->command({ "meter", "1073741824", "21474836", "2147483647", "2147483647" }));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    QWidget* hidden = makePanel(model).release();
+    layout->addWidget(hidden);
+    const QList<QLabel*> readouts = readoutsOf(hidden);
+    QCOMPARE(readouts.size(), loud.size());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!sim->calls(iocode::kGetMeterData).isEmpty(), 3000);
+    QCOMPARE(textsOf(readouts), QStringList(loud.size(), "-160 dB"));
+    window.show();
+    QCOMPARE(textsOf(readouts), loud);
+
+    window.hide();
+    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
+    const qsizetype polls = sim->calls(iocode::kGetMeterData).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->calls(iocode::kGetMeterData).size() > polls, 3000);
+    QCOMPARE(textsOf(readouts), loud);
+    window.show();
+    QCOMPARE(textsOf(readouts), quiet);
+}
+
+// A new level repaints its readout alone: the panel is not laid out again,
+// and the readout fits the longest level text.
+void TestPanels::newLevelsDoNotLayThePanelOutAgain()
+{
+    startSim("KX2");
+    QVERIFY(sim->command({ "meter", "2147483647", "2147483647", "2147483647", "2147483647" }));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* shown = new kx2;
+    layout->addWidget(shown);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    shown->readMeterDataFromDriver();
+    QCoreApplication::sendPostedEvents();
+
+    const LayoutRequests layoutRequests(shown);
+    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
+    shown->readMeterDataFromDriver();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(layoutRequests.count, 0);
+    for (const QLabel* readout : readoutsOf(shown)) {
+        QCOMPARE(readout->text(), QString("-186.6 dB"));
+        QVERIFY(readout->fontMetrics().horizontalAdvance(readout->text()) <= readout->contentsRect().width());
+    }
 }
 
 void TestPanels::widgetTreePerModel_data()
