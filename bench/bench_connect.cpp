@@ -26,7 +26,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -187,9 +186,7 @@ int main(int argc, char* argv[])
 {
     TestEnvironment environment;
     QApplication app(argc, argv);
-    // The driver channel reports every open attempt; the log is not what is measured.
-    std::wcout.setstate(std::ios::badbit);
-    QLoggingCategory::setFilterRules("default.debug=false");
+    QLoggingCategory::setFilterRules("kestrum.*.debug=false");
 
     SimProcess sim({ "--model", "KX2" });
     if (!sim.waitUntilReady())

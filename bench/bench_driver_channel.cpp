@@ -8,7 +8,6 @@
 
 #include <QTest>
 
-#include <iostream>
 #include <memory>
 
 class BenchDriverChannel : public QObject
@@ -31,7 +30,6 @@ private:
 
 void BenchDriverChannel::initTestCase()
 {
-    std::wcout.setstate(std::ios::badbit);
     sim = std::make_unique<SimProcess>(QStringList { "--model", "KX2" });
     QVERIFY(sim->waitUntilReady());
     QVERIFY(channel.createDevice());

@@ -3,8 +3,8 @@
 #include "controls/Button.h"
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
+#include "panels/PanelsLog.h"
 
-#include <QDebug>
 #include <QLabel>
 #include <QSettings>
 
@@ -74,14 +74,14 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
 {
     driver = new KestrumIoControl;
     if (!driver->createDevice()) {
-        qDebug() << openFailureLine;
+        qCDebug(lcPanels) << openFailureLine;
         return false;
     }
     bool presetsAccepted = true;
     for (int channel : outputChannels)
         presetsAccepted = driver->io_set_out_volume(channel, kOutputPreset) && presetsAccepted;
     if (!presetsAccepted) {
-        qDebug() << "Failed to set output volume.";
+        qCDebug(lcPanels) << "Failed to set output volume.";
         return false;
     }
     settings = PanelStateFile::open(this, iniFileName);
@@ -106,9 +106,9 @@ void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells, st
 void ModelPanel::sendMicGain(int channel, int value)
 {
     if (driver->io_set_mic_volume(channel, value * 2))
-        qDebug() << "Mic volume set to:" << value;
+        qCDebug(lcPanels) << "Mic volume set to:" << value;
     else
-        qDebug() << "Failed to set mic volume.";
+        qCDebug(lcPanels) << "Failed to set mic volume.";
 }
 
 const ModelPanel::MicSwitch ModelPanel::phantom48V {
@@ -120,11 +120,11 @@ const ModelPanel::MicSwitch ModelPanel::pad20dB {
 
 void ModelPanel::switchMic(const MicSwitch& micSwitch, int channel, int state)
 {
-    qDebug() << micSwitch.clickedLine << state;
+    qCDebug(lcPanels) << micSwitch.clickedLine << state;
     if ((driver->*micSwitch.command)(channel, state))
-        qDebug().noquote() << QString::fromLatin1(micSwitch.switchedLine).arg(channel);
+        qCDebug(lcPanels).noquote() << QString::fromLatin1(micSwitch.switchedLine).arg(channel);
     else
-        qDebug() << micSwitch.failureLine;
+        qCDebug(lcPanels) << micSwitch.failureLine;
 }
 
 void ModelPanel::sendDirect(std::initializer_list<MixerCell> cells, int state)
@@ -133,9 +133,9 @@ void ModelPanel::sendDirect(std::initializer_list<MixerCell> cells, int state)
     for (const MixerCell& cell : cells)
         setCell(mixerData, cell, gain);
     if (driver->io_set_mixer(mixerData))
-        qDebug() << "Monitor Mic set to:" << state;
+        qCDebug(lcPanels) << "Monitor Mic set to:" << state;
     else
-        qDebug() << "Failed to set Monitor Mic.";
+        qCDebug(lcPanels) << "Failed to set Monitor Mic.";
 }
 
 void ModelPanel::sendPhoneLevel(const PhonePath& path, int dB)
@@ -144,9 +144,9 @@ void ModelPanel::sendPhoneLevel(const PhonePath& path, int dB)
     setCell(mixerData, path.left, gain);
     setCell(mixerData, path.right, gain);
     if (driver->io_set_mixer(mixerData))
-        qDebug() << path.setLine << gain;
+        qCDebug(lcPanels) << path.setLine << gain;
     else
-        qDebug() << path.failureLine;
+        qCDebug(lcPanels) << path.failureLine;
 }
 
 bool ModelPanel::sendOutputLevel(int firstGain, int level)
@@ -165,7 +165,7 @@ void ModelPanel::addLevelReadout(QLabel* readout, Level level)
 void ModelPanel::pollMeters()
 {
     if (!driver->io_get_meter_data(meterData)) {
-        qDebug() << "Failed to read meter data from driver.";
+        qCDebug(lcPanels) << "Failed to read meter data from driver.";
         return;
     }
     metersRead = true;

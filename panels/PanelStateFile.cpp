@@ -2,8 +2,8 @@
 
 #include "controls/Button.h"
 #include "controls/Knob.h"
+#include "panels/PanelsLog.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -25,7 +25,7 @@ void load(QSettings& settings, std::initializer_list<Entry> entries)
         else
             entry.knob->setValue(settings.value(entry.key, entry.fallback).toInt());
     }
-    qDebug() << "已从配置文件加载控件状态";
+    qCDebug(lcPanels) << "已从配置文件加载控件状态";
 }
 
 bool writeBack(QSettings& settings, std::initializer_list<Entry> entries)

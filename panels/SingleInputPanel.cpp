@@ -2,8 +2,8 @@
 
 #include "controls/Button.h"
 #include "controls/Knob.h"
+#include "panels/PanelsLog.h"
 
-#include <QDebug>
 #include <QSettings>
 
 namespace {
@@ -63,9 +63,9 @@ void SingleInputPanel::headphoneKnobValueChanged(int dB)
 {
     const int level = effectiveLevel(dB, headphoneMuted, headphoneDimmed);
     if (!sendOutputLevel(kHeadphoneGain, level))
-        qDebug() << "Failed to set headphone volume.";
+        qCDebug(lcPanels) << "Failed to set headphone volume.";
     else if (logsHeadphoneGain)
-        qDebug() << "Headphone volume set to:" << mixerData.outputGains[kHeadphoneGain];
+        qCDebug(lcPanels) << "Headphone volume set to:" << mixerData.outputGains[kHeadphoneGain];
     storeDial(kHeadphoneKey, headphoneKnob);
     saveControlStates();
 }
@@ -74,7 +74,7 @@ void SingleInputPanel::headphoneMuteButtonClick(int state)
 {
     headphoneMuted = state == 1;
     headphoneKnobValueChanged(headphoneMuted ? -80 : headphoneKnob->value);
-    qDebug() << (headphoneMuted ? "Headphone Mute Button Clicked: Mute ON" : "Headphone Mute Button Clicked: Mute OFF");
+    qCDebug(lcPanels) << (headphoneMuted ? "Headphone Mute Button Clicked: Mute ON" : "Headphone Mute Button Clicked: Mute OFF");
     storeButton(kHeadphoneMuteKey, headphoneMuteButton);
     saveControlStates();
 }
@@ -83,7 +83,7 @@ void SingleInputPanel::headphoneDimButtonClick(int state)
 {
     headphoneDimmed = state == 1;
     headphoneKnobValueChanged(headphoneKnob->value);
-    qDebug() << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
+    qCDebug(lcPanels) << (headphoneDimmed ? "Headphone Dim Button Clicked: Dim ON" : "Headphone Dim Button Clicked: Dim OFF");
     storeButton(kHeadphoneDimKey, headphoneDimButton);
     saveControlStates();
 }

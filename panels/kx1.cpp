@@ -4,8 +4,8 @@
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
 #include "panels/PanelStateFile.h"
+#include "panels/PanelsLog.h"
 
-#include <QDebug>
 #include <QHBoxLayout>
 #include <QSettings>
 
@@ -62,12 +62,12 @@ void kx1::connectOwnControls()
 
 void kx1::micInstrButtonClick(int channel, int state)
 {
-    qDebug() << "Mic Instr Button Clicked" << state;
+    qCDebug(lcPanels) << "Mic Instr Button Clicked" << state;
     if (driver->io_mic_instr_switch(channel, state)) {
-        qDebug() << "Mic instruction switched for channel 1.";
+        qCDebug(lcPanels) << "Mic instruction switched for channel 1.";
         micInstrButton->setText(state == 1 ? "INST" : "MIC");
     } else {
-        qDebug() << "Failed to switch mic instruction.";
+        qCDebug(lcPanels) << "Failed to switch mic instruction.";
     }
     storeButton(kInstrumentKey, micInstrButton);
     saveControlStates();

@@ -4,8 +4,8 @@
 #include "controls/Knob.h"
 #include "panels/PanelRecipes.h"
 #include "panels/PanelStateFile.h"
+#include "panels/PanelsLog.h"
 
-#include <QDebug>
 #include <QHBoxLayout>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -171,10 +171,10 @@ void kx2::speakerMuteButtonClick(int state)
     speakerMuted = state == 1;
     if (speakerMuted) {
         speakerKnobValueChanged(-80);
-        qDebug() << "Speaker Mute Button Clicked: Mute ON";
+        qCDebug(lcPanels) << "Speaker Mute Button Clicked: Mute ON";
     } else {
         speakerKnobValueChanged(speakerKnob->value);
-        qDebug() << "Speaker Mute Button Clicked: Mute OFF";
+        qCDebug(lcPanels) << "Speaker Mute Button Clicked: Mute OFF";
     }
     storeButton(kSpeakerMuteKey, speakerMuteButton);
     saveControlStates();
@@ -244,16 +244,16 @@ void kx2::loadControlStates()
 
 void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimmed)
 {
-    qDebug() << path.changedLine << dB;
+    qCDebug(lcPanels) << path.changedLine << dB;
     const int level = effectiveLevel(dB, muted, dimmed);
     if (sendOutputLevel(path.firstGain, level))
-        qDebug() << path.setLine << level;
+        qCDebug(lcPanels) << path.setLine << level;
     else
-        qDebug() << path.failureLine;
+        qCDebug(lcPanels) << path.failureLine;
 }
 
 void kx2::saveControlStates()
 {
     if (flushStateFile())
-        qDebug() << "控件状态已保存到配置文件";
+        qCDebug(lcPanels) << "控件状态已保存到配置文件";
 }

@@ -27,7 +27,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <iostream>
 #include <memory>
 
 namespace {
@@ -229,8 +228,6 @@ private:
 
 void TestPanels::initTestCase()
 {
-    // The driver channel reports every open attempt on standard output; keep the test log readable.
-    std::wcout.setstate(std::ios::badbit);
     log = std::make_unique<LogCapture>();
 }
 

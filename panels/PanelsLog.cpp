@@ -1,0 +1,3 @@
+#include "panels/PanelsLog.h"
+
+Q_LOGGING_CATEGORY(lcPanels, "kestrum.panels")
