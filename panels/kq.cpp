@@ -1,8 +1,12 @@
 #include "panels/kq.h"
 
+#include "controls/Button.h"
+#include "controls/Knob.h"
 #include "panels/PanelStateFile.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 
 using PanelStateFile::button;
 using PanelStateFile::dial;
@@ -23,7 +27,13 @@ void kq::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
     const PanelRecipes::InputColumn mic = addMicColumn(root);
+    micKnob->setAccessibleName(QCoreApplication::translate("kq", "Mic gain"));
+    micLevelLabel->setAccessibleName(QCoreApplication::translate("kq", "Mic level"));
     addDirectAndHeadphone(root, mic.buttonStack, QString());
+    directButton->setAccessibleName(QCoreApplication::translate("kq", "Mic direct monitoring"));
+    headphoneKnob->setAccessibleName(QCoreApplication::translate("kq", "Headphone volume"));
+    headphoneMuteButton->setAccessibleName(QCoreApplication::translate("kq", "Headphone mute"));
+    headphoneDimButton->setAccessibleName(QCoreApplication::translate("kq", "Headphone dim"));
 }
 
 void kq::readMeterDataFromDriver()

@@ -5,6 +5,7 @@
 #include "driver/KestrumIoControl.h"
 #include "panels/PanelStateFile.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,11 +41,21 @@ void kx1::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
     const PanelRecipes::InputColumn mic = addMicColumn(root);
-    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour);
-    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour);
-    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
+    micKnob->setAccessibleName(QCoreApplication::translate("kx1", "Mic gain"));
+    micLevelLabel->setAccessibleName(QCoreApplication::translate("kx1", "Mic level"));
+    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour,
+                                                   QCoreApplication::translate("kx1", "Mic instrument input"));
+    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour,
+                                                  QCoreApplication::translate("kx1", "Mic 20 dB pad"));
+    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour,
+                                                 QCoreApplication::translate("kx1", "Mic 48V"));
     const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
+    directButton->setAccessibleName(QCoreApplication::translate("kx1", "Mic direct monitoring"));
+    headphoneKnob->setAccessibleName(QCoreApplication::translate("kx1", "Headphone volume"));
+    headphoneMuteButton->setAccessibleName(QCoreApplication::translate("kx1", "Headphone mute"));
+    headphoneDimButton->setAccessibleName(QCoreApplication::translate("kx1", "Headphone dim"));
     phoneToHeadphoneKnob = phone.knob;
+    phoneToHeadphoneKnob->setAccessibleName(QCoreApplication::translate("kx1", "Phone to headphone level"));
     phoneLevelLabel = phone.levelReadout;
     connectOwnControls();
 }

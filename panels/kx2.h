@@ -45,7 +45,7 @@ private:
     static const OutputPath speakerPath;
     static const OutputPath headphonePath;
 
-    MicStrip buildMicColumn(QHBoxLayout* root, const QString& title);
+    MicStrip buildMicColumn(QHBoxLayout* root, int channel);
     void buildLayout();
     void connectMicStrip(int channel, const MicStrip& strip);
     void connectOutputs();
