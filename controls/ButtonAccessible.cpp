@@ -17,10 +17,10 @@ void ButtonAccessible::install()
     std::call_once(installed, [] { QAccessible::installFactory(&ButtonAccessible::create); });
 }
 
-QAccessibleInterface* ButtonAccessible::create(const QString& className, QObject* object)
+// Asked for the most derived class first, so any Button is served here.
+QAccessibleInterface* ButtonAccessible::create(const QString&, QObject* object)
 {
-    auto* button = qobject_cast<Button*>(object);
-    if (button && className == QLatin1String(Button::staticMetaObject.className()))
+    if (auto* button = qobject_cast<Button*>(object))
         return new ButtonAccessible(button);
     return nullptr;
 }

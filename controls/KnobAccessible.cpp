@@ -17,10 +17,10 @@ void KnobAccessible::install()
     std::call_once(installed, [] { QAccessible::installFactory(&KnobAccessible::create); });
 }
 
-QAccessibleInterface* KnobAccessible::create(const QString& className, QObject* object)
+// Asked for the most derived class first, so any Knob is served here.
+QAccessibleInterface* KnobAccessible::create(const QString&, QObject* object)
 {
-    auto* knob = qobject_cast<Knob*>(object);
-    if (knob && className == QLatin1String(Knob::staticMetaObject.className()))
+    if (auto* knob = qobject_cast<Knob*>(object))
         return new KnobAccessible(knob);
     return nullptr;
 }

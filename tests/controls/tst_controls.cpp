@@ -163,7 +163,7 @@ private slots:
     void litButtonGlows();
     void buttonReadsAsCheckable_data();
     void buttonReadsAsCheckable();
-    void disabledButtonOffersNoToggle();
+    void buttonTogglesFirstAndOnlyWhileEnabled();
 
     void galleryImageIsWritten();
 };
@@ -1052,19 +1052,34 @@ void TestControls::buttonReadsAsCheckable()
     QVERIFY(!button.isCheckable());
 }
 
-void TestControls::disabledButtonOffersNoToggle()
+void TestControls::buttonTogglesFirstAndOnlyWhileEnabled()
 {
-    Button button("Mute");
-    button.setAccessibleName("Headphone mute");
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&button);
+    QWidget window;
+    auto* elsewhere = new QLineEdit(&window);
+    auto* button = new Button("Mute", &window);
+    button->setGeometry(0, 40, 80, 30);
+    button->setAccessibleName("Headphone mute");
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    elsewhere->setFocus();
+    QTRY_VERIFY(elsewhere->hasFocus());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
     QCOMPARE(accessible->text(QAccessible::Name), QString("Headphone mute"));
-    QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    QCOMPARE(actions->actionNames(), QStringList({ QAccessibleActionInterface::toggleAction(),
+                                                   QAccessibleActionInterface::setFocusAction() }));
 
-    button.setEnabled(false);
-    QSignalSpy pressed(&button, &Button::pressed);
-    QVERIFY(!accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
-    accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    QVERIFY(!button.status);
+    // The widget's own actions still work, and do not switch the button.
+    QSignalSpy pressed(button, &Button::pressed);
+    actions->doAction(QAccessibleActionInterface::setFocusAction());
+    QTRY_VERIFY(button->hasFocus());
+    QVERIFY(!button->status);
+
+    button->setEnabled(false);
+    QVERIFY(!actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(!button->status);
     QCOMPARE(pressed.count(), 0);
 }
 
