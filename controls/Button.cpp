@@ -1,5 +1,8 @@
 #include "controls/Button.h"
 
+#include "controls/ButtonAccessible.h"
+
+#include <QAccessible>
 #include <QColor>
 #include <QGraphicsDropShadowEffect>
 #include <QMouseEvent>
@@ -15,6 +18,9 @@ const char* const kStyleTemplate =
 Button::Button(const QString& text, QWidget* parent)
     : QPushButton(parent)
 {
+    // First: with an assistive tool active, setText already looks the button
+    // up, and the interface it gets then is kept.
+    ButtonAccessible::install();
     setText(text);
     setCursor(Qt::PointingHandCursor);
 
@@ -45,6 +51,10 @@ void Button::setValue(bool on)
     status = on;
     shadowEffect->setEnabled(status);
     updateStyle();
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent accessibleChange(this, changed);
+    QAccessible::updateAccessibility(&accessibleChange);
     emit pressed(status);
 }
 

@@ -8,7 +8,8 @@ class QGraphicsDropShadowEffect;
 // The on/off switch of the device panels. It keeps its state in `status`
 // rather than in QAbstractButton's checked state, shows it through a style
 // sheet built from the colour fields and a glow that is lit only while on,
-// and announces every new state through pressed(bool).
+// and announces every new state through pressed(bool) and to assistive tools
+// (ButtonAccessible), which see it as a checkable button.
 class Button : public QPushButton
 {
     Q_OBJECT

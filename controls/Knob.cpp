@@ -1,5 +1,8 @@
 #include "controls/Knob.h"
 
+#include "controls/KnobAccessible.h"
+
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
 #include <QLineEdit>
@@ -42,8 +45,11 @@ void drawDisc(QPainter& painter, QPen& pen, const QRadialGradient& gradient, int
 
 Knob::Knob(QWidget* parent)
     : QWidget(parent)
-    , editor(new QLineEdit(this))
 {
+    // First: an active assistive tool looks the knob up as soon as anything
+    // about it changes, and keeps the interface it got then.
+    KnobAccessible::install();
+    editor = new QLineEdit(this);
     editor->hide();
     connect(editor, &QLineEdit::editingFinished, this, &Knob::finishEdit);
 }
@@ -217,13 +223,19 @@ void Knob::clampAndAnnounce()
 {
     value = qMin(value, maxValue);
     value = qMax(value, minValue);
+    QAccessibleValueChangeEvent accessibleChange(this, value);
+    QAccessible::updateAccessibility(&accessibleChange);
     emit valueChangedSig(value);
     update();
 }
 
 // A value of 0 reads "0" whatever the offset; any other value is shown shifted.
+QString Knob::shownNumber() const
+{
+    return value == 0 ? QStringLiteral("0") : QString::number(value + displayOffset);
+}
+
 QString Knob::displayText() const
 {
-    const QString number = value == 0 ? QStringLiteral("0") : QString::number(value + displayOffset);
-    return number + unit;
+    return shownNumber() + unit;
 }

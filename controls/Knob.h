@@ -11,7 +11,8 @@ class QLineEdit;
 // over a 270° sweep with the value printed in the middle. Owners configure it
 // through the public fields right after construction; every change made by
 // the user or through the setters is announced by valueChangedSig, also when
-// the value stayed the same, so a restored value reaches the device too.
+// the value stayed the same, so a restored value reaches the device too, and
+// to assistive tools (KnobAccessible), which read and set it as a dial.
 class Knob : public QWidget
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ public:
     void driverSetValue(int newValue);
     void addShadow(bool enable, double blurFactor);
     void editLabel();
+    // The number printed in the middle, without the unit.
+    QString shownNumber() const;
 
     int value = -80;
     int arcWidth = 7;

@@ -3,6 +3,7 @@
 #include "controls/Button.h"
 #include "controls/Knob.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -115,7 +116,7 @@ Button* keyButton(QWidget* panel, const QString& text)
     return button;
 }
 
-PhoneRow addPhoneRow(QWidget* panel, QVBoxLayout* column, const QString& captionText)
+PhoneRow addPhoneRow(QWidget* panel, QVBoxLayout* column, const QString& captionText, const QString& knobName)
 {
     auto* row = new QHBoxLayout;
     row->setAlignment(Qt::AlignCenter);
@@ -124,12 +125,14 @@ PhoneRow addPhoneRow(QWidget* panel, QVBoxLayout* column, const QString& caption
 
     PhoneRow phone;
     phone.knob = phoneKnob(panel);
+    phone.knob->setAccessibleName(knobName);
     row->addWidget(phone.knob);
 
     auto* texts = new QVBoxLayout;
     texts->setAlignment(Qt::AlignCenter);
     row->addLayout(texts);
     phone.levelReadout = levelReadout(panel);
+    phone.levelReadout->setAccessibleDescription(QCoreApplication::translate("PanelRecipes", "Phone input level"));
     texts->addWidget(phone.levelReadout, 0, Qt::AlignHCenter);
     texts->addWidget(phoneCaption(panel, captionText));
     return phone;
@@ -156,7 +159,7 @@ void addSeparator(QWidget* panel, QHBoxLayout* root)
 }
 
 InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
-                           int maxGain, int displayOffset)
+                           int maxGain, int displayOffset, const InputNames& names)
 {
     InputColumn column;
     column.layout = new QVBoxLayout;
@@ -165,8 +168,10 @@ InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& tit
 
     column.layout->addWidget(columnTitle(panel, title));
     column.gainKnob = gainKnob(panel, maxGain, displayOffset);
+    column.gainKnob->setAccessibleName(names.gain);
     column.layout->addWidget(column.gainKnob);
     column.levelReadout = levelReadout(panel);
+    column.levelReadout->setAccessibleDescription(names.level);
     column.layout->addWidget(column.levelReadout, 0, Qt::AlignHCenter);
     column.layout->addWidget(caption(panel, "Gain"));
 
@@ -176,15 +181,17 @@ InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& tit
     return column;
 }
 
-Button* addSwitchButton(QWidget* panel, QVBoxLayout* stack, const QString& text, const QString& colour)
+Button* addSwitchButton(QWidget* panel, QVBoxLayout* stack, const QString& text, const QString& colour,
+                        const QString& accessibleName)
 {
     Button* button = switchButton(panel, text, colour);
+    button->setAccessibleName(accessibleName);
     stack->addWidget(button);
     return button;
 }
 
 OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
-                             const QString& phoneCaption)
+                             const QString& phoneCaption, const OutputNames& names)
 {
     auto* layout = new QVBoxLayout;
     layout->setAlignment(Qt::AlignCenter);
@@ -196,6 +203,7 @@ OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& t
     auto* knobRow = new QHBoxLayout;
     layout->addLayout(knobRow);
     column.volumeKnob = volumeKnob(panel);
+    column.volumeKnob->setAccessibleName(names.volume);
     knobRow->addWidget(column.volumeKnob);
     layout->addWidget(caption(panel, "Volume"));
 
@@ -203,12 +211,14 @@ OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& t
     keys->setAlignment(Qt::AlignCenter);
     layout->addLayout(keys);
     column.muteButton = keyButton(panel, "MUTE");
+    column.muteButton->setAccessibleName(names.mute);
     keys->addWidget(column.muteButton);
     column.dimButton = keyButton(panel, "DIM");
+    column.dimButton->setAccessibleName(names.dim);
     keys->addWidget(column.dimButton);
 
     if (!phoneCaption.isEmpty())
-        column.phone = addPhoneRow(panel, layout, phoneCaption);
+        column.phone = addPhoneRow(panel, layout, phoneCaption, names.phoneLevel);
     layout->addStretch();
     return column;
 }

@@ -29,6 +29,19 @@ struct InputColumn {
     QVBoxLayout* buttonStack;
 };
 
+// Accessible names, already translated, of a column's controls; an empty
+// one gives none. The phone row's readout is always "Phone input level".
+struct InputNames {
+    QString gain;
+    QString level;
+};
+struct OutputNames {
+    QString volume;
+    QString mute;
+    QString dim;
+    QString phoneLevel;
+};
+
 // The phone input's level knob beside its readout and caption.
 struct PhoneRow {
     Knob* knob = nullptr;
@@ -48,10 +61,11 @@ struct OutputColumn {
 QHBoxLayout* installRoot(QWidget* panel);
 void addSeparator(QWidget* panel, QHBoxLayout* root);
 InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
-                           int maxGain, int displayOffset);
-Button* addSwitchButton(QWidget* panel, QVBoxLayout* stack, const QString& text, const QString& colour);
+                           int maxGain, int displayOffset, const InputNames& names = {});
+Button* addSwitchButton(QWidget* panel, QVBoxLayout* stack, const QString& text, const QString& colour,
+                        const QString& accessibleName = QString());
 // phoneCaption empty: the output has no phone row.
 OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& title,
-                             const QString& phoneCaption = QString());
+                             const QString& phoneCaption = QString(), const OutputNames& names = {});
 
 } // namespace PanelRecipes

@@ -4,6 +4,7 @@
 #include "controls/Knob.h"
 #include "panels/PanelsLog.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 namespace {
@@ -19,7 +20,10 @@ SingleInputPanel::SingleInputPanel(bool logsHeadphoneGain)
 
 PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 {
-    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, "MIC", kMaxGain, 0);
+    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
+        this, root, "MIC", kMaxGain, 0,
+        { QCoreApplication::translate("SingleInputPanel", "Mic gain"),
+          QCoreApplication::translate("SingleInputPanel", "Mic level") });
     micKnob = column.gainKnob;
     addLevelReadout(column.levelReadout, Level::Mic1);
     return column;
@@ -28,9 +32,15 @@ PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 PanelRecipes::PhoneRow SingleInputPanel::addDirectAndHeadphone(QHBoxLayout* root, QVBoxLayout* buttonStack,
                                                                const QString& phoneCaption)
 {
-    directButton = PanelRecipes::addSwitchButton(this, buttonStack, "DIRECT", PanelRecipes::kDirectColour);
+    directButton = PanelRecipes::addSwitchButton(this, buttonStack, "DIRECT", PanelRecipes::kDirectColour,
+                                                 QCoreApplication::translate("SingleInputPanel", "Mic direct monitoring"));
     PanelRecipes::addSeparator(this, root);
-    const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(this, root, "HEADPHONE", phoneCaption);
+    const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(
+        this, root, "HEADPHONE", phoneCaption,
+        { QCoreApplication::translate("SingleInputPanel", "Headphone volume"),
+          QCoreApplication::translate("SingleInputPanel", "Headphone mute"),
+          QCoreApplication::translate("SingleInputPanel", "Headphone dim"),
+          QCoreApplication::translate("SingleInputPanel", "Phone to headphone level") });
     headphoneKnob = headphone.volumeKnob;
     headphoneMuteButton = headphone.muteButton;
     headphoneDimButton = headphone.dimButton;

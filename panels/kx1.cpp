@@ -6,6 +6,7 @@
 #include "panels/PanelStateFile.h"
 #include "panels/PanelsLog.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QSettings>
 
@@ -39,9 +40,12 @@ void kx1::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
     const PanelRecipes::InputColumn mic = addMicColumn(root);
-    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour);
-    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour);
-    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour);
+    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour,
+                                                   QCoreApplication::translate("kx1", "Mic instrument input"));
+    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour,
+                                                  QCoreApplication::translate("kx1", "Mic 20 dB pad"));
+    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour,
+                                                 QCoreApplication::translate("kx1", "Mic 48V"));
     const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
     phoneToHeadphoneKnob = phone.knob;
     addLevelReadout(phone.levelReadout, Level::Phone);

@@ -6,6 +6,7 @@
 #include "panels/PanelStateFile.h"
 #include "panels/PanelsLog.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -59,15 +60,22 @@ kx2::kx2()
     loadControlStates();
 }
 
-kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title, Level level)
+kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, int channel)
 {
-    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(this, root, title, kMaxGain, kGainDisplayOffset);
-    addLevelReadout(column.levelReadout, level);
+    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
+        this, root, QStringLiteral("MIC%1").arg(channel), kMaxGain, kGainDisplayOffset,
+        { QCoreApplication::translate("kx2", "Mic %1 gain").arg(channel),
+          QCoreApplication::translate("kx2", "Mic %1 level").arg(channel) });
+    addLevelReadout(column.levelReadout, channel == 1 ? Level::Mic1 : Level::Mic2);
     MicStrip strip;
     strip.gainKnob = column.gainKnob;
-    strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "20dB", PanelRecipes::kPadColour);
-    strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "48V", PanelRecipes::kPhantomColour);
-    strip.directButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "DIRECT", PanelRecipes::kDirectColour);
+    strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "20dB", PanelRecipes::kPadColour,
+                                                        QCoreApplication::translate("kx2", "Mic %1 20 dB pad").arg(channel));
+    strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "48V", PanelRecipes::kPhantomColour,
+                                                           QCoreApplication::translate("kx2", "Mic %1 48V").arg(channel));
+    strip.directButton = PanelRecipes::addSwitchButton(
+        this, column.buttonStack, "DIRECT", PanelRecipes::kDirectColour,
+        QCoreApplication::translate("kx2", "Mic %1 direct monitoring").arg(channel));
     column.layout->addStretch();
     return strip;
 }
@@ -75,20 +83,26 @@ kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, const QString& title, Level
 void kx2::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
-    mic1 = buildMicColumn(root, "MIC1", Level::Mic1);
+    mic1 = buildMicColumn(root, 1);
     connectMicStrip(1, mic1);
-    mic2 = buildMicColumn(root, "MIC2", Level::Mic2);
+    mic2 = buildMicColumn(root, 2);
     connectMicStrip(2, mic2);
     PanelRecipes::addSeparator(this, root);
 
-    const PanelRecipes::OutputColumn speaker = PanelRecipes::addOutputColumn(this, root, "SPEAKER", "Phone To SP Volume");
+    const PanelRecipes::OutputColumn speaker = PanelRecipes::addOutputColumn(
+        this, root, "SPEAKER", "Phone To SP Volume",
+        { QCoreApplication::translate("kx2", "Speaker volume"), QCoreApplication::translate("kx2", "Speaker mute"),
+          QCoreApplication::translate("kx2", "Speaker dim"), QCoreApplication::translate("kx2", "Phone to speaker level") });
     speakerKnob = speaker.volumeKnob;
     speakerMuteButton = speaker.muteButton;
     speakerDimButton = speaker.dimButton;
     phoneToSpeakerKnob = speaker.phone.knob;
     addLevelReadout(speaker.phone.levelReadout, Level::Phone);
 
-    const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(this, root, "HEADPHONE", "Phone To HP Volume");
+    const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(
+        this, root, "HEADPHONE", "Phone To HP Volume",
+        { QCoreApplication::translate("kx2", "Headphone volume"), QCoreApplication::translate("kx2", "Headphone mute"),
+          QCoreApplication::translate("kx2", "Headphone dim"), QCoreApplication::translate("kx2", "Phone to headphone level") });
     headphoneKnob = headphone.volumeKnob;
     headphoneMuteButton = headphone.muteButton;
     headphoneDimButton = headphone.dimButton;

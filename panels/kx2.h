@@ -43,7 +43,7 @@ private:
     static const OutputPath speakerPath;
     static const OutputPath headphonePath;
 
-    MicStrip buildMicColumn(QHBoxLayout* root, const QString& title, Level level);
+    MicStrip buildMicColumn(QHBoxLayout* root, int channel);
     void buildLayout();
     void connectMicStrip(int channel, const MicStrip& strip);
     void connectOutputs();

@@ -1,9 +1,11 @@
 // The rotary knob and the toggle button, driven with real mouse, wheel, key
-// and hover events, and the knob's drawing checked in rendered images.
+// and hover events, the knob's drawing checked in rendered images, and both
+// as assistive tools see them through QAccessible.
 
 #include "controls/Button.h"
 #include "controls/Knob.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
@@ -136,6 +138,10 @@ private slots:
     void editorTakesTextOverOnFocusLoss();
     void hoverBlocksDeviceValues();
     void addShadowInstallsAFreshGlow();
+    void knobReadsAsADial_data();
+    void knobReadsAsADial();
+    void knobTakesToolValuesAsUserInput_data();
+    void knobTakesToolValuesAsUserInput();
 
     void valueArcAndTrackColours_data();
     void valueArcAndTrackColours();
@@ -155,6 +161,9 @@ private slots:
     void setValueEmitsEvenWithoutChange();
     void styleSheetFollowsStatusAndColours();
     void litButtonGlows();
+    void buttonReadsAsCheckable_data();
+    void buttonReadsAsCheckable();
+    void buttonTogglesFirstAndOnlyWhileEnabled();
 
     void galleryImageIsWritten();
 };
@@ -494,6 +503,101 @@ void TestControls::addShadowInstallsAFreshGlow()
     glow = qobject_cast<QGraphicsDropShadowEffect*>(knob.graphicsEffect());
     QVERIFY(glow);
     QCOMPARE(glow->blurRadius(), 40.0);
+}
+
+void TestControls::knobReadsAsADial_data()
+{
+    QTest::addColumn<int>("minValue");
+    QTest::addColumn<int>("maxValue");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QString>("input"); // "set" or "wheel"
+    QTest::addColumn<int>("amount");    // the value set, or the wheel's delta
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("gain set") << 0 << 56 << 9 << "dB" << 0 << "set" << 5 << 5 << "14 dB";
+    QTest::newRow("gain at zero reads as printed") << 0 << 56 << 9 << "dB" << 30 << "set" << 0 << 0 << "0 dB";
+    QTest::newRow("gain wheel up from zero") << 0 << 56 << 9 << "dB" << 0 << "wheel" << 120 << 1 << "10 dB";
+    QTest::newRow("gain wheel down at the minimum") << 0 << 56 << 9 << "dB" << 0 << "wheel" << -120 << 0 << "0 dB";
+    QTest::newRow("volume wheel up") << -80 << 6 << 0 << "dB" << -12 << "wheel" << 120 << -11 << "-11 dB";
+    QTest::newRow("volume set above the range") << -80 << 6 << 0 << "dB" << -12 << "set" << 100 << 6 << "6 dB";
+    QTest::newRow("no unit") << -80 << 6 << 0 << "" << 0 << "set" << -12 << -12 << "-12";
+}
+
+void TestControls::knobReadsAsADial()
+{
+    QFETCH(int, minValue);
+    QFETCH(int, maxValue);
+    QFETCH(int, offset);
+    QFETCH(QString, unit);
+    QFETCH(int, start);
+    QFETCH(QString, input);
+    QFETCH(int, amount);
+    QFETCH(int, expected);
+    QFETCH(QString, text);
+
+    Knob knob;
+    knob.minValue = minValue;
+    knob.maxValue = maxValue;
+    knob.displayOffset = offset;
+    knob.unit = unit;
+    knob.value = start;
+    if (input == "set")
+        knob.setValue(amount);
+    else
+        sendWheel(&knob, QPoint(0, amount));
+
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&knob);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Dial);
+    QCOMPARE(accessible->text(QAccessible::Value), text);
+    QAccessibleValueInterface* dial = accessible->valueInterface();
+    QVERIFY(dial);
+    QCOMPARE(dial->currentValue().toInt(), expected);
+    QCOMPARE(dial->minimumValue().toInt(), minValue);
+    QCOMPARE(dial->maximumValue().toInt(), maxValue);
+    QCOMPARE(dial->minimumStepSize().toInt(), 1);
+}
+
+void TestControls::knobTakesToolValuesAsUserInput_data()
+{
+    QTest::addColumn<QVariant>("requested");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("expected");
+
+    // Range -80..6, value -20 before.
+    QTest::newRow("a step") << QVariant(-6) << true << -6;
+    QTest::newRow("the current value is announced again") << QVariant(-20) << true << -20;
+    QTest::newRow("a fraction rounds to the nearest step") << QVariant(-6.7) << true << -7;
+    QTest::newRow("far above the range") << QVariant(1e12) << true << 6;
+    QTest::newRow("far below the range") << QVariant(-1e12) << true << -80;
+    QTest::newRow("a number as text") << QVariant(QString("3")) << true << 3;
+    QTest::newRow("text") << QVariant(QString("loud")) << false << -20;
+    QTest::newRow("nothing") << QVariant() << false << -20;
+    QTest::newRow("not a number") << QVariant(qQNaN()) << false << -20;
+    QTest::newRow("infinity") << QVariant(qInf()) << false << -20;
+}
+
+void TestControls::knobTakesToolValuesAsUserInput()
+{
+    QFETCH(QVariant, requested);
+    QFETCH(bool, taken);
+    QFETCH(int, expected);
+
+    Knob knob;
+    knob.value = -20;
+    QSignalSpy spy(&knob, &Knob::valueChangedSig);
+    QAccessibleValueInterface* dial = QAccessible::queryAccessibleInterface(&knob)->valueInterface();
+    QVERIFY(dial);
+    dial->setCurrentValue(requested);
+
+    QCOMPARE(knob.value, expected);
+    QCOMPARE(dial->currentValue().toInt(), expected);
+    QCOMPARE(spy.count(), taken ? 1 : 0);
+    if (taken)
+        QCOMPARE(spy.at(0).at(0).toInt(), expected);
 }
 
 void TestControls::valueArcAndTrackColours_data()
@@ -903,6 +1007,80 @@ void TestControls::litButtonGlows()
     button->setValue(false);
     image = canvas.grab().toImage();
     QCOMPARE(image.pixelColor(besideRight), background);
+}
+
+void TestControls::buttonReadsAsCheckable_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("mouse") << "mouse";
+    QTest::newRow("setValue") << "setValue";
+    QTest::newRow("toggle action") << "toggle action";
+}
+
+void TestControls::buttonReadsAsCheckable()
+{
+    QFETCH(QString, input);
+
+    Button button("48V");
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&button);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Button);
+    QCOMPARE(accessible->text(QAccessible::Name), QString("48V"));
+    QVERIFY(accessible->state().checkable);
+    QVERIFY(!accessible->state().checked);
+    QCOMPARE(accessible->text(QAccessible::Value), QString("off"));
+
+    QSignalSpy pressed(&button, &Button::pressed);
+    const auto switchTo = [&](bool on) {
+        if (input == "mouse")
+            QTest::mouseClick(&button, Qt::LeftButton);
+        else if (input == "setValue")
+            button.setValue(on);
+        else
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    for (bool on : { true, false }) {
+        switchTo(on);
+        QCOMPARE(button.status, on);
+        QCOMPARE(accessible->state().checked, on);
+        QVERIFY(accessible->state().checkable);
+        QCOMPARE(accessible->text(QAccessible::Value), QString(on ? "on" : "off"));
+    }
+    const QList<QList<QVariant>> expected = { { true }, { false } };
+    QCOMPARE(QList<QList<QVariant>>(pressed), expected);
+    // The toolkit's own checked state stays unused, as with the mouse.
+    QVERIFY(!button.isCheckable());
+}
+
+void TestControls::buttonTogglesFirstAndOnlyWhileEnabled()
+{
+    QWidget window;
+    auto* elsewhere = new QLineEdit(&window);
+    auto* button = new Button("Mute", &window);
+    button->setGeometry(0, 40, 80, 30);
+    button->setAccessibleName("Headphone mute");
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    elsewhere->setFocus();
+    QTRY_VERIFY(elsewhere->hasFocus());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    QCOMPARE(accessible->text(QAccessible::Name), QString("Headphone mute"));
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    QCOMPARE(actions->actionNames(), QStringList({ QAccessibleActionInterface::toggleAction(),
+                                                   QAccessibleActionInterface::setFocusAction() }));
+
+    // The widget's own actions still work, and do not switch the button.
+    QSignalSpy pressed(button, &Button::pressed);
+    actions->doAction(QAccessibleActionInterface::setFocusAction());
+    QTRY_VERIFY(button->hasFocus());
+    QVERIFY(!button->status);
+
+    button->setEnabled(false);
+    QVERIFY(!actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(!button->status);
+    QCOMPARE(pressed.count(), 0);
 }
 
 void TestControls::galleryImageIsWritten()

@@ -14,6 +14,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QAccessible>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -210,6 +211,7 @@ private slots:
     void widgetTreePerModel_data();
     void widgetTreePerModel();
     void recipesGiveTheirLooks();
+    void assistiveToolsReadAndDriveThePanels();
 
 private:
     void startSim(const QString& model);
@@ -1033,6 +1035,95 @@ void TestPanels::recipesGiveTheirLooks()
         QCOMPARE(buttons[i]->minimumHeight(), i >= Kx1Mute ? 40 : 0);
         QVERIFY(buttons[i]->styleSheet().contains("#8a95aa"));
     }
+}
+
+void TestPanels::assistiveToolsReadAndDriveThePanels()
+{
+    // Knobs and buttons in creation order by their accessible names, readouts by their descriptions.
+    const QMap<QString, QList<QStringList>> names = {
+        { "KX2",
+          { { "Mic 1 gain", "Mic 2 gain", "Speaker volume", "Phone to speaker level", "Headphone volume",
+              "Phone to headphone level" },
+            { "Mic 1 20 dB pad", "Mic 1 48V", "Mic 1 direct monitoring", "Mic 2 20 dB pad", "Mic 2 48V",
+              "Mic 2 direct monitoring", "Speaker mute", "Speaker dim", "Headphone mute", "Headphone dim" },
+            { "Mic 1 level", "Mic 2 level", "Phone input level", "Phone input level" } } },
+        { "KX1",
+          { { "Mic gain", "Headphone volume", "Phone to headphone level" },
+            { "Mic instrument input", "Mic 20 dB pad", "Mic 48V", "Mic direct monitoring", "Headphone mute",
+              "Headphone dim" },
+            { "Mic level", "Phone input level" } } },
+        { "KQ",
+          { { "Mic gain", "Headphone volume" },
+            { "Mic direct monitoring", "Headphone mute", "Headphone dim" },
+            { "Mic level" } } },
+    };
+    const auto accessibleTexts = [](const auto& widgets, QAccessible::Text what) {
+        QStringList found;
+        for (QWidget* widget : widgets)
+            found << QAccessible::queryAccessibleInterface(widget)->text(what);
+        return found;
+    };
+    for (auto model = names.cbegin(); model != names.cend(); ++model) {
+        startSim(model.key());
+        panel = makePanel(model.key());
+        QList<QLabel*> readouts;
+        for (QLabel* label : panel->findChildren<QLabel*>())
+            if (label->styleSheet() == kReadoutStyle)
+                readouts << label;
+        QCOMPARE(accessibleTexts(panel->findChildren<Knob*>(), QAccessible::Name), model.value().at(0));
+        QCOMPARE(accessibleTexts(panel->findChildren<Button*>(), QAccessible::Name), model.value().at(1));
+        // A readout says what it measures and reads out its level.
+        QCOMPARE(accessibleTexts(readouts, QAccessible::Description), model.value().at(2));
+        QCOMPARE(accessibleTexts(readouts, QAccessible::Name), QStringList(readouts.size(), "-160 dB"));
+        panel.reset();
+        sim.reset();
+    }
+
+    // A screen reader's user finds a control by its name and sets it: the
+    // device and the file get it as from the hand.
+    startSim("KX2");
+    panel = makePanel("KX2");
+    const auto named = [this](const QString& name) {
+        for (QWidget* widget : panel->findChildren<QWidget*>()) {
+            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+            if (control->text(QAccessible::Name) == name)
+                return control;
+        }
+        return static_cast<QAccessibleInterface*>(nullptr);
+    };
+    const auto setTo = [&](const QString& name, int value) {
+        QAccessibleInterface* knob = named(name);
+        QVERIFY2(knob && knob->valueInterface(), qPrintable(name));
+        knob->valueInterface()->setCurrentValue(value);
+    };
+    const auto toggle = [&](const QString& name) {
+        QAccessibleInterface* button = named(name);
+        QVERIFY2(button && button->actionInterface(), qPrintable(name));
+        button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+
+    setTo("Headphone volume", -12);
+    setTo("Speaker volume", -3);
+    setTo("Phone to speaker level", -20);
+    setTo("Mic 2 gain", 30);
+    MixerRecord last = mixerRecords().last();
+    QCOMPARE(last.outputGain(4), gainOf(-12));
+    QCOMPARE(last.outputGain(5), gainOf(-12));
+    QCOMPARE(last.outputGain(0), gainOf(-3));
+    QCOMPARE(last.cell(64, 2), gainOf(-20));
+    QCOMPARE(sim->state()["micGain"].toObject()["2"].toInt(), 60);
+    QCOMPARE(named("Mic 2 gain")->text(QAccessible::Value), QString("39 dB"));
+    QCOMPARE(stored("KX2", "Dial/HeadphoneValue").toInt(), -12);
+    QCOMPARE(stored("KX2", "Dial/Mic2Value").toInt(), 30);
+
+    toggle("Mic 1 48V");
+    toggle("Headphone mute");
+    QCOMPARE(sim->state()["phantom48v"].toObject()["1"].toBool(), true);
+    QCOMPARE(mixerRecords().last().outputGain(4), 0.0);
+    QVERIFY(named("Headphone mute")->state().checked);
+    QCOMPARE(named("Mic 1 48V")->text(QAccessible::Value), QString("on"));
+    QCOMPARE(stored("KX2", "Button/Mic148VIsChecked").toBool(), true);
+    QCOMPARE(stored("KX2", "Button/HeadphoneMuteIsChecked").toBool(), true);
 }
 
 QTEST_MAIN(TestPanels)
