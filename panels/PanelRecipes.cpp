@@ -173,7 +173,7 @@ InputColumn addInputColumn(QWidget* panel, QHBoxLayout* root, const QString& tit
     column.levelReadout = levelReadout(panel);
     column.levelReadout->setAccessibleDescription(names.level);
     column.layout->addWidget(column.levelReadout, 0, Qt::AlignHCenter);
-    column.layout->addWidget(caption(panel, "Gain"));
+    column.layout->addWidget(caption(panel, QCoreApplication::translate("PanelRecipes", "Gain")));
 
     column.buttonStack = new QVBoxLayout;
     column.buttonStack->setAlignment(Qt::AlignCenter);
@@ -205,15 +205,15 @@ OutputColumn addOutputColumn(QWidget* panel, QHBoxLayout* root, const QString& t
     column.volumeKnob = volumeKnob(panel);
     column.volumeKnob->setAccessibleName(names.volume);
     knobRow->addWidget(column.volumeKnob);
-    layout->addWidget(caption(panel, "Volume"));
+    layout->addWidget(caption(panel, QCoreApplication::translate("PanelRecipes", "Volume")));
 
     auto* keys = new QHBoxLayout;
     keys->setAlignment(Qt::AlignCenter);
     layout->addLayout(keys);
-    column.muteButton = keyButton(panel, "MUTE");
+    column.muteButton = keyButton(panel, QCoreApplication::translate("PanelRecipes", "MUTE"));
     column.muteButton->setAccessibleName(names.mute);
     keys->addWidget(column.muteButton);
-    column.dimButton = keyButton(panel, "DIM");
+    column.dimButton = keyButton(panel, QCoreApplication::translate("PanelRecipes", "DIM"));
     column.dimButton->setAccessibleName(names.dim);
     keys->addWidget(column.dimButton);
 

@@ -21,7 +21,7 @@ SingleInputPanel::SingleInputPanel(bool logsHeadphoneGain)
 PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
-        this, root, "MIC", kMaxGain, 0,
+        this, root, QCoreApplication::translate("SingleInputPanel", "MIC"), kMaxGain, 0,
         { QCoreApplication::translate("SingleInputPanel", "Mic gain"),
           QCoreApplication::translate("SingleInputPanel", "Mic level") });
     micKnob = column.gainKnob;
@@ -32,11 +32,11 @@ PanelRecipes::InputColumn SingleInputPanel::addMicColumn(QHBoxLayout* root)
 PanelRecipes::PhoneRow SingleInputPanel::addDirectAndHeadphone(QHBoxLayout* root, QVBoxLayout* buttonStack,
                                                                const QString& phoneCaption)
 {
-    directButton = PanelRecipes::addSwitchButton(this, buttonStack, "DIRECT", PanelRecipes::kDirectColour,
+    directButton = PanelRecipes::addSwitchButton(this, buttonStack, QCoreApplication::translate("SingleInputPanel", "DIRECT"), PanelRecipes::kDirectColour,
                                                  QCoreApplication::translate("SingleInputPanel", "Mic direct monitoring"));
     PanelRecipes::addSeparator(this, root);
     const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(
-        this, root, "HEADPHONE", phoneCaption,
+        this, root, QCoreApplication::translate("SingleInputPanel", "HEADPHONE"), phoneCaption,
         { QCoreApplication::translate("SingleInputPanel", "Headphone volume"),
           QCoreApplication::translate("SingleInputPanel", "Headphone mute"),
           QCoreApplication::translate("SingleInputPanel", "Headphone dim"),

@@ -40,13 +40,13 @@ void kx1::buildLayout()
 {
     QHBoxLayout* root = PanelRecipes::installRoot(this);
     const PanelRecipes::InputColumn mic = addMicColumn(root);
-    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "MIC", PanelRecipes::kInstrumentColour,
+    micInstrButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, QCoreApplication::translate("kx1", "MIC"), PanelRecipes::kInstrumentColour,
                                                    QCoreApplication::translate("kx1", "Mic instrument input"));
-    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "20dB", PanelRecipes::kPadColour,
+    mic20dBButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, QCoreApplication::translate("kx1", "20dB"), PanelRecipes::kPadColour,
                                                   QCoreApplication::translate("kx1", "Mic 20 dB pad"));
-    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, "48V", PanelRecipes::kPhantomColour,
+    mic48VButton = PanelRecipes::addSwitchButton(this, mic.buttonStack, QCoreApplication::translate("kx1", "48V"), PanelRecipes::kPhantomColour,
                                                  QCoreApplication::translate("kx1", "Mic 48V"));
-    const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, "Phone To HP Volume");
+    const PanelRecipes::PhoneRow phone = addDirectAndHeadphone(root, mic.buttonStack, QCoreApplication::translate("kx1", "Phone To HP Volume"));
     phoneToHeadphoneKnob = phone.knob;
     addLevelReadout(phone.levelReadout, Level::Phone);
     connectOwnControls();
@@ -69,7 +69,7 @@ void kx1::micInstrButtonClick(int channel, int state)
     qCDebug(lcPanels) << "Mic Instr Button Clicked" << state;
     if (driver->io_mic_instr_switch(channel, state)) {
         qCDebug(lcPanels) << "Mic instruction switched for channel 1.";
-        micInstrButton->setText(state == 1 ? "INST" : "MIC");
+        micInstrButton->setText(state == 1 ? QCoreApplication::translate("kx1", "INST") : QCoreApplication::translate("kx1", "MIC"));
     } else {
         qCDebug(lcPanels) << "Failed to switch mic instruction.";
     }

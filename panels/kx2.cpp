@@ -63,18 +63,18 @@ kx2::kx2()
 kx2::MicStrip kx2::buildMicColumn(QHBoxLayout* root, int channel)
 {
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
-        this, root, QStringLiteral("MIC%1").arg(channel), kMaxGain, kGainDisplayOffset,
+        this, root, QCoreApplication::translate("kx2", "MIC%1").arg(channel), kMaxGain, kGainDisplayOffset,
         { QCoreApplication::translate("kx2", "Mic %1 gain").arg(channel),
           QCoreApplication::translate("kx2", "Mic %1 level").arg(channel) });
     addLevelReadout(column.levelReadout, channel == 1 ? Level::Mic1 : Level::Mic2);
     MicStrip strip;
     strip.gainKnob = column.gainKnob;
-    strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "20dB", PanelRecipes::kPadColour,
+    strip.pad20dBButton = PanelRecipes::addSwitchButton(this, column.buttonStack, QCoreApplication::translate("kx2", "20dB"), PanelRecipes::kPadColour,
                                                         QCoreApplication::translate("kx2", "Mic %1 20 dB pad").arg(channel));
-    strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, "48V", PanelRecipes::kPhantomColour,
+    strip.phantom48VButton = PanelRecipes::addSwitchButton(this, column.buttonStack, QCoreApplication::translate("kx2", "48V"), PanelRecipes::kPhantomColour,
                                                            QCoreApplication::translate("kx2", "Mic %1 48V").arg(channel));
     strip.directButton = PanelRecipes::addSwitchButton(
-        this, column.buttonStack, "DIRECT", PanelRecipes::kDirectColour,
+        this, column.buttonStack, QCoreApplication::translate("kx2", "DIRECT"), PanelRecipes::kDirectColour,
         QCoreApplication::translate("kx2", "Mic %1 direct monitoring").arg(channel));
     column.layout->addStretch();
     return strip;
@@ -90,7 +90,7 @@ void kx2::buildLayout()
     PanelRecipes::addSeparator(this, root);
 
     const PanelRecipes::OutputColumn speaker = PanelRecipes::addOutputColumn(
-        this, root, "SPEAKER", "Phone To SP Volume",
+        this, root, QCoreApplication::translate("kx2", "SPEAKER"), QCoreApplication::translate("kx2", "Phone To SP Volume"),
         { QCoreApplication::translate("kx2", "Speaker volume"), QCoreApplication::translate("kx2", "Speaker mute"),
           QCoreApplication::translate("kx2", "Speaker dim"), QCoreApplication::translate("kx2", "Phone to speaker level") });
     speakerKnob = speaker.volumeKnob;
@@ -100,7 +100,7 @@ void kx2::buildLayout()
     addLevelReadout(speaker.phone.levelReadout, Level::Phone);
 
     const PanelRecipes::OutputColumn headphone = PanelRecipes::addOutputColumn(
-        this, root, "HEADPHONE", "Phone To HP Volume",
+        this, root, QCoreApplication::translate("kx2", "HEADPHONE"), QCoreApplication::translate("kx2", "Phone To HP Volume"),
         { QCoreApplication::translate("kx2", "Headphone volume"), QCoreApplication::translate("kx2", "Headphone mute"),
           QCoreApplication::translate("kx2", "Headphone dim"), QCoreApplication::translate("kx2", "Phone to headphone level") });
     headphoneKnob = headphone.volumeKnob;

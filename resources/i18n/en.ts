@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>ButtonAccessible</name>
+    <message>
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>声卡未连接！</source>
@@ -33,6 +44,29 @@
     </message>
 </context>
 <context>
+    <name>PanelRecipes</name>
+    <message>
+        <source>Phone input level</source>
+        <translation>Phone input level</translation>
+    </message>
+    <message>
+        <source>Gain</source>
+        <translation>Gain</translation>
+    </message>
+    <message>
+        <source>Volume</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>MUTE</source>
+        <translation>MUTE</translation>
+    </message>
+    <message>
+        <source>DIM</source>
+        <translation>DIM</translation>
+    </message>
+</context>
+<context>
     <name>Settings</name>
     <message>
         <source>Settings</source>
@@ -57,6 +91,49 @@
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>SingleInputPanel</name>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>Mic gain</source>
+        <translation>Mic gain</translation>
+    </message>
+    <message>
+        <source>Mic level</source>
+        <translation>Mic level</translation>
+    </message>
+    <message>
+        <source>DIRECT</source>
+        <translation>DIRECT</translation>
+    </message>
+    <message>
+        <source>Mic direct monitoring</source>
+        <translation>Mic direct monitoring</translation>
+    </message>
+    <message>
+        <source>HEADPHONE</source>
+        <translation>HEADPHONE</translation>
+    </message>
+    <message>
+        <source>Headphone volume</source>
+        <translation>Headphone volume</translation>
+    </message>
+    <message>
+        <source>Headphone mute</source>
+        <translation>Headphone mute</translation>
+    </message>
+    <message>
+        <source>Headphone dim</source>
+        <translation>Headphone dim</translation>
+    </message>
+    <message>
+        <source>Phone to headphone level</source>
+        <translation>Phone to headphone level</translation>
     </message>
 </context>
 <context>
@@ -104,6 +181,128 @@
     <message>
         <source>Application Tray</source>
         <translation>Application Tray</translation>
+    </message>
+</context>
+<context>
+    <name>kx1</name>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>Mic instrument input</source>
+        <translation>Mic instrument input</translation>
+    </message>
+    <message>
+        <source>20dB</source>
+        <translation>20dB</translation>
+    </message>
+    <message>
+        <source>Mic 20 dB pad</source>
+        <translation>Mic 20 dB pad</translation>
+    </message>
+    <message>
+        <source>48V</source>
+        <translation>48V</translation>
+    </message>
+    <message>
+        <source>Mic 48V</source>
+        <translation>Mic 48V</translation>
+    </message>
+    <message>
+        <source>Phone To HP Volume</source>
+        <translation>Phone To HP Volume</translation>
+    </message>
+    <message>
+        <source>INST</source>
+        <translation>INST</translation>
+    </message>
+</context>
+<context>
+    <name>kx2</name>
+    <message>
+        <source>MIC%1</source>
+        <translation>MIC%1</translation>
+    </message>
+    <message>
+        <source>Mic %1 gain</source>
+        <translation>Mic %1 gain</translation>
+    </message>
+    <message>
+        <source>Mic %1 level</source>
+        <translation>Mic %1 level</translation>
+    </message>
+    <message>
+        <source>20dB</source>
+        <translation>20dB</translation>
+    </message>
+    <message>
+        <source>Mic %1 20 dB pad</source>
+        <translation>Mic %1 20 dB pad</translation>
+    </message>
+    <message>
+        <source>48V</source>
+        <translation>48V</translation>
+    </message>
+    <message>
+        <source>Mic %1 48V</source>
+        <translation>Mic %1 48V</translation>
+    </message>
+    <message>
+        <source>DIRECT</source>
+        <translation>DIRECT</translation>
+    </message>
+    <message>
+        <source>Mic %1 direct monitoring</source>
+        <translation>Mic %1 direct monitoring</translation>
+    </message>
+    <message>
+        <source>SPEAKER</source>
+        <translation>SPEAKER</translation>
+    </message>
+    <message>
+        <source>Phone To SP Volume</source>
+        <translation>Phone To SP Volume</translation>
+    </message>
+    <message>
+        <source>Speaker volume</source>
+        <translation>Speaker volume</translation>
+    </message>
+    <message>
+        <source>Speaker mute</source>
+        <translation>Speaker mute</translation>
+    </message>
+    <message>
+        <source>Speaker dim</source>
+        <translation>Speaker dim</translation>
+    </message>
+    <message>
+        <source>Phone to speaker level</source>
+        <translation>Phone to speaker level</translation>
+    </message>
+    <message>
+        <source>HEADPHONE</source>
+        <translation>HEADPHONE</translation>
+    </message>
+    <message>
+        <source>Phone To HP Volume</source>
+        <translation>Phone To HP Volume</translation>
+    </message>
+    <message>
+        <source>Headphone volume</source>
+        <translation>Headphone volume</translation>
+    </message>
+    <message>
+        <source>Headphone mute</source>
+        <translation>Headphone mute</translation>
+    </message>
+    <message>
+        <source>Headphone dim</source>
+        <translation>Headphone dim</translation>
+    </message>
+    <message>
+        <source>Phone to headphone level</source>
+        <translation>Phone to headphone level</translation>
     </message>
 </context>
 </TS>
