@@ -193,7 +193,7 @@ void TestMainWindow::devicePresentAtStartIsDetectedAndWatched()
     const QJsonObject first = reads.at(1), second = reads.at(2);
     QCOMPARE(first.value("conn"), second.value("conn"));
     QVERIFY(first.value("conn") != reads.at(0).value("conn"));
-    const double gapMs = (second.value("t_us").toDouble() - first.value("t_us").toDouble()) / 1000.0;
+    const double gapMs = (second.value("timeUs").toDouble() - first.value("timeUs").toDouble()) / 1000.0;
     QVERIFY2(gapMs > 300 && gapMs < 700, qPrintable(QString("poll gap %1 ms").arg(gapMs)));
 
     // The detection channel was closed; the settings dialog, the panel and the poll keep theirs.

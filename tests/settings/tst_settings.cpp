@@ -188,7 +188,7 @@ QList<qint64> TestSettings::callTimes() const
 {
     QList<qint64> times;
     for (const QJsonObject& call : sim->calls())
-        times << call["t_us"].toInteger();
+        times << call["timeUs"].toInteger();
     return times;
 }
 
@@ -266,7 +266,7 @@ void TestSettings::firstStartupSelectsTheDefaultsAndProgramsTheDriver()
     QCOMPARE(state["sampleRate"].toInt(), 44100);
     QCOMPARE(state["bufferSize"].toInt(), 192);
     QCOMPARE(state["usbLatency"].toInt(), 16);
-    QCOMPARE(state["wdm"].toInt(), 4);
+    QCOMPARE(state["wdmCount"].toInt(), 4);
     QCOMPARE(state["phoneChip"].toBool(), true);
 }
 
