@@ -1,8 +1,12 @@
 #pragma once
 
-#include "sim/ControlProtocol.h"
+#include "sim/ControlServer.h"
 
+#include <QJsonValue>
+#include <QList>
 #include <QStringList>
+
+#include <utility>
 
 class Simulator;
 
@@ -10,34 +14,35 @@ class Simulator;
 class ControlCommands
 {
 public:
+    // One line per command, for --help and for a command given wrongly.
+    static const char* const kUsage;
+
     explicit ControlCommands(Simulator& simulator);
 
-    controlprotocol::Reply execute(const QStringList& command);
+    ControlReply execute(const QStringList& command);
 
 private:
-    using Reply = controlprotocol::Reply;
-    using Handler = Reply (ControlCommands::*)(const QStringList& arguments);
+    using Handler = ControlReply (ControlCommands::*)(const QStringList& arguments);
 
-    Reply status(const QStringList& arguments);
-    Reply report(const QStringList& arguments);
-    Reply reset(const QStringList& arguments);
-    Reply clear(const QStringList& arguments);
-    Reply fail(const QStringList& arguments);
-    Reply slow(const QStringList& arguments);
-    Reply unplug(const QStringList& arguments);
-    Reply plug(const QStringList& arguments);
-    Reply pid(const QStringList& arguments);
-    Reply model(const QStringList& arguments);
-    Reply firmware(const QStringList& arguments);
-    Reply meter(const QStringList& arguments);
-    Reply set(const QStringList& arguments);
-    Reply asioServe(const QStringList& arguments);
-    Reply asioRequest(const QStringList& arguments);
-    Reply quit(const QStringList& arguments);
+    ControlReply status(const QStringList& arguments);
+    ControlReply report(const QStringList& arguments);
+    ControlReply clear(const QStringList& arguments);
+    ControlReply reset(const QStringList& arguments);
+    ControlReply fail(const QStringList& arguments);
+    ControlReply slow(const QStringList& arguments);
+    ControlReply unplug(const QStringList& arguments);
+    ControlReply plug(const QStringList& arguments);
+    ControlReply model(const QStringList& arguments);
+    ControlReply firmware(const QStringList& arguments);
+    ControlReply meter(const QStringList& arguments);
+    ControlReply set(const QStringList& arguments);
+    ControlReply asioServe(const QStringList& arguments);
+    ControlReply asioRequest(const QStringList& arguments);
+    ControlReply quit(const QStringList& arguments);
 
-    Reply setModel(const QString& text);
-    Reply setFirmware(const QByteArray& bytes);
-    Reply sendAsioRequest(const QByteArray& message);
+    // The device and the sim as (key, value) pairs in a fixed order: the
+    // "state" of report, and the lines of status.
+    QList<std::pair<QString, QJsonValue>> state() const;
 
     Simulator& m_simulator;
 };
