@@ -12,8 +12,14 @@
 struct CallEntry {
     enum class Kind { Call, Open, Close, AsioNotice, AsioRequest };
 
-    Kind kind = Kind::Call;
-    quint64 connection = 0; // Call, Open, Close
+    explicit CallEntry(Kind kind = Kind::Call, quint64 connection = 0)
+        : kind(kind)
+        , connection(connection)
+    {
+    }
+
+    Kind kind;
+    quint64 connection;     // Call, Open, Close
     QString reason;         // Close: "client" or "unplug"
     quint32 code = 0;
     QByteArray input;       // Call; AsioNotice: the message received

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QtEndian>
 
 #include <limits>
@@ -97,58 +98,17 @@ std::optional<QByteArray> requestOf(const QStringList& arguments)
     return message;
 }
 
-} // namespace
-
-ControlCommands::ControlCommands(Simulator& simulator)
-    : m_simulator(simulator)
+// The device and the sim as (key, value) pairs in a fixed order: the
+// "state" of report, and the lines of status.
+QList<std::pair<QString, QJsonValue>> state(Simulator& sim)
 {
-}
-
-ControlReply ControlCommands::execute(const QStringList& command)
-{
-    struct Entry {
-        Handler handler;
-        int minArguments;
-        int maxArguments;
-    };
-    static const QHash<QString, Entry> commands {
-        { QStringLiteral("status"), { &ControlCommands::status, 0, 0 } },
-        { QStringLiteral("report"), { &ControlCommands::report, 0, 0 } },
-        { QStringLiteral("clear"), { &ControlCommands::clear, 0, 0 } },
-        { QStringLiteral("reset"), { &ControlCommands::reset, 0, 0 } },
-        { QStringLiteral("fail"), { &ControlCommands::fail, 2, 3 } },
-        { QStringLiteral("slow"), { &ControlCommands::slow, 1, 1 } },
-        { QStringLiteral("unplug"), { &ControlCommands::unplug, 0, 0 } },
-        { QStringLiteral("plug"), { &ControlCommands::plug, 0, 0 } },
-        { QStringLiteral("model"), { &ControlCommands::model, 1, 1 } },
-        { QStringLiteral("pid"), { &ControlCommands::model, 1, 1 } },
-        { QStringLiteral("firmware"), { &ControlCommands::firmware, 1, 2 } },
-        { QStringLiteral("meter"), { &ControlCommands::meter, 1, SimDevice::kMeterCount } },
-        { QStringLiteral("set"), { &ControlCommands::set, 2, 2 } },
-        { QStringLiteral("asio-serve"), { &ControlCommands::asioServe, 1, 1 } },
-        { QStringLiteral("asio-request"), { &ControlCommands::asioRequest, 0, std::numeric_limits<int>::max() } },
-        { QStringLiteral("quit"), { &ControlCommands::quit, 0, 0 } },
-    };
-    const QString name = command.value(0);
-    const QStringList arguments = command.mid(1);
-    const auto it = commands.constFind(name);
-    if (it == commands.cend())
-        return ControlReply { false, QStringLiteral("unknown command \"%1\"\n%2").arg(name, QString::fromLatin1(kUsage)) };
-    if (arguments.size() < it->minArguments || arguments.size() > it->maxArguments)
-        return usage(name);
-    return (this->*it->handler)(arguments);
-}
-
-QList<std::pair<QString, QJsonValue>> ControlCommands::state() const
-{
-    const DeviceState& state = m_simulator.device().state();
-    const DeviceServer& server = m_simulator.deviceServer();
+    const DeviceState& state = sim.device().state();
+    DeviceServer& server = sim.deviceServer();
     return {
         { QStringLiteral("model"), textvalue::modelName(state.pid) },
         { QStringLiteral("pid"), static_cast<qint64>(state.pid) },
         { QStringLiteral("bus"), server.bus() },
         { QStringLiteral("firmware"), textvalue::firmwareText(state.firmware) },
-        { QStringLiteral("firmwareHex"), QString::fromLatin1(state.firmware.toHex()) },
         { QStringLiteral("plugged"), server.isPlugged() },
         { QStringLiteral("connections"), server.connectionCount() },
         { QStringLiteral("sampleRate"), static_cast<qint64>(state.sampleRate) },
@@ -157,9 +117,6 @@ QList<std::pair<QString, QJsonValue>> ControlCommands::state() const
         { QStringLiteral("safeMode"), state.safeMode },
         { QStringLiteral("wdmCount"), static_cast<qint64>(state.wdmCount) },
         { QStringLiteral("audioRunning"), state.audioRunning },
-        { QStringLiteral("audioInits"), state.audioInits },
-        { QStringLiteral("audioRestarts"), state.audioRestarts },
-        { QStringLiteral("audioStops"), state.audioStops },
         { QStringLiteral("masterVolume"), state.masterVolume },
         { QStringLiteral("masterMute"), state.masterMute },
         { QStringLiteral("micGain"), channels(state.micGain) },
@@ -170,16 +127,16 @@ QList<std::pair<QString, QJsonValue>> ControlCommands::state() const
         { QStringLiteral("phoneChip"), state.phoneChip },
         { QStringLiteral("feedbackClosed"), state.feedbackClosed },
         { QStringLiteral("mixer"), state.mixer.toJson() },
-        { QStringLiteral("meter"), m_simulator.device().meterMoving() ? QStringLiteral("moving") : QStringLiteral("fixed") },
-        { QStringLiteral("faults"), m_simulator.faults().toJson() },
-        { QStringLiteral("asio"), m_simulator.asio().toJson() },
+        { QStringLiteral("meter"), sim.device().meterMoving() ? QStringLiteral("moving") : QStringLiteral("fixed") },
+        { QStringLiteral("faults"), sim.faults().toJson() },
+        { QStringLiteral("asio"), sim.asio().toJson() },
     };
 }
 
-ControlReply ControlCommands::status(const QStringList&)
+ControlReply status(Simulator& sim, const QStringList&)
 {
     QStringList lines;
-    for (const auto& [key, value] : state()) {
+    for (const auto& [key, value] : state(sim)) {
         QString shown = value.toVariant().toString();
         if (key == QLatin1String("mixer"))
             shown = value[QStringLiteral("present")].toBool() ? QStringLiteral("%1 cell(s) not zero").arg(value[QStringLiteral("cells")].toArray().size()) : QStringLiteral("none received");
@@ -190,30 +147,30 @@ ControlReply ControlCommands::status(const QStringList&)
     return success(lines.join(QLatin1Char('\n')));
 }
 
-ControlReply ControlCommands::report(const QStringList&)
+ControlReply report(Simulator& sim, const QStringList&)
 {
     QJsonObject json;
-    for (const auto& [key, value] : state())
+    for (const auto& [key, value] : state(sim))
         json.insert(key, value);
-    const QJsonObject report { { QStringLiteral("state"), json }, { QStringLiteral("calls"), m_simulator.record().toJson() } };
+    const QJsonObject report { { QStringLiteral("state"), json }, { QStringLiteral("calls"), sim.record().toJson() } };
     return success(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
 }
 
-ControlReply ControlCommands::clear(const QStringList&)
+ControlReply clear(Simulator& sim, const QStringList&)
 {
-    m_simulator.record().clear();
+    sim.record().clear();
     return success(QStringLiteral("call record cleared"));
 }
 
-ControlReply ControlCommands::reset(const QStringList&)
+ControlReply reset(Simulator& sim, const QStringList&)
 {
-    m_simulator.device().reset();
+    sim.device().reset();
     return success(QStringLiteral("device settings back to power-on defaults"));
 }
 
-ControlReply ControlCommands::fail(const QStringList& arguments)
+ControlReply fail(Simulator& sim, const QStringList& arguments)
 {
-    FaultInjector& faults = m_simulator.faults();
+    FaultInjector& faults = sim.faults();
     if (arguments == QStringList { QStringLiteral("all"), QStringLiteral("off") }) {
         faults.clearFailures();
         return success(QStringLiteral("no code fails any more"));
@@ -236,52 +193,52 @@ ControlReply ControlCommands::fail(const QStringList& arguments)
     return success(QStringLiteral("%1 fails: %2, error %3").arg(iocode::name(*code), mode).arg(*error));
 }
 
-ControlReply ControlCommands::slow(const QStringList& arguments)
+ControlReply slow(Simulator& sim, const QStringList& arguments)
 {
     const std::optional<quint64> ms = textvalue::number(arguments[0], kMaxDelayMs);
     if (!ms)
         return usage(QStringLiteral("slow"));
-    m_simulator.faults().setDelay(static_cast<int>(*ms));
+    sim.faults().setDelay(static_cast<int>(*ms));
     return success(QStringLiteral("every reply held back %1 ms").arg(*ms));
 }
 
-ControlReply ControlCommands::unplug(const QStringList&)
+ControlReply unplug(Simulator& sim, const QStringList&)
 {
-    DeviceServer& server = m_simulator.deviceServer();
+    DeviceServer& server = sim.deviceServer();
     const int dropped = server.connectionCount();
     server.unplug();
     return success(QStringLiteral("unplugged, %1 connection(s) dropped").arg(dropped));
 }
 
-ControlReply ControlCommands::plug(const QStringList&)
+ControlReply plug(Simulator& sim, const QStringList&)
 {
     QString error;
-    if (!m_simulator.deviceServer().plug(&error))
+    if (!sim.deviceServer().plug(&error))
         return ControlReply { false, error };
     return success(QStringLiteral("plugged"));
 }
 
-ControlReply ControlCommands::model(const QStringList& arguments)
+ControlReply model(Simulator& sim, const QStringList& arguments)
 {
     const std::optional<quint32> pid = textvalue::model(arguments[0]);
     if (!pid)
         return usage(QStringLiteral("model"));
-    m_simulator.device().state().pid = *pid;
+    sim.device().state().pid = *pid;
     return success(QStringLiteral("model %1 (PID %2)").arg(textvalue::modelName(*pid)).arg(*pid));
 }
 
-ControlReply ControlCommands::firmware(const QStringList& arguments)
+ControlReply firmware(Simulator& sim, const QStringList& arguments)
 {
     std::optional<QByteArray> bytes = textvalue::firmware(arguments[0]);
     if (arguments.size() == 2)
         bytes = arguments[0] == QLatin1String("--hex") ? textvalue::hexBytes(arguments[1], textvalue::kFirmwareSize) : std::nullopt;
     if (!bytes || bytes->size() != textvalue::kFirmwareSize)
         return usage(QStringLiteral("firmware"));
-    m_simulator.device().state().firmware = *bytes;
+    sim.device().state().firmware = *bytes;
     return success(QStringLiteral("firmware \"%1\"").arg(textvalue::firmwareText(*bytes)));
 }
 
-ControlReply ControlCommands::meter(const QStringList& arguments)
+ControlReply meter(Simulator& sim, const QStringList& arguments)
 {
     QList<qint32> values;
     if (arguments != QStringList { QStringLiteral("moving") }) {
@@ -292,13 +249,13 @@ ControlReply ControlCommands::meter(const QStringList& arguments)
                 return usage(QStringLiteral("meter"));
         }
     }
-    m_simulator.device().setMeter(values);
+    sim.device().setMeter(values);
     return success(values.isEmpty() ? QStringLiteral("meters moving") : QStringLiteral("meters 0..%1 fixed, the rest 0").arg(values.size() - 1));
 }
 
-ControlReply ControlCommands::set(const QStringList& arguments)
+ControlReply set(Simulator& sim, const QStringList& arguments)
 {
-    DeviceState& state = m_simulator.device().state();
+    DeviceState& state = sim.device().state();
     const QHash<QString, quint32*> words {
         { QStringLiteral("sample-rate"), &state.sampleRate },
         { QStringLiteral("buffer-size"), &state.bufferSize },
@@ -316,12 +273,12 @@ ControlReply ControlCommands::set(const QStringList& arguments)
     return success(arguments.join(QLatin1Char(' ')));
 }
 
-ControlReply ControlCommands::asioServe(const QStringList& arguments)
+ControlReply asioServe(Simulator& sim, const QStringList& arguments)
 {
     const std::optional<bool> on = textvalue::onOff(arguments[0]);
     if (!on)
         return usage(QStringLiteral("asio-serve"));
-    AsioDriver& asio = m_simulator.asio();
+    AsioDriver& asio = sim.asio();
     if (!*on)
         return success(QStringLiteral("notice pipe no longer served, %1 connection(s) dropped").arg(asio.stop()));
     QString error;
@@ -330,18 +287,60 @@ ControlReply ControlCommands::asioServe(const QStringList& arguments)
     return success(QStringLiteral("notice pipe served"));
 }
 
-ControlReply ControlCommands::asioRequest(const QStringList& arguments)
+ControlReply asioRequest(Simulator& sim, const QStringList& arguments)
 {
     const std::optional<QByteArray> message = requestOf(arguments);
     if (!message)
         return usage(QStringLiteral("asio-request"));
-    const quint32 error = m_simulator.sendAsioRequest(*message);
+    const quint32 error = sim.sendAsioRequest(*message);
     if (error != 0)
         return ControlReply { false, QStringLiteral("cannot send to the panel's request pipe, error %1").arg(error) };
     return success(QStringLiteral("sent %1 byte(s)").arg(message->size()));
 }
 
-ControlReply ControlCommands::quit(const QStringList&)
+ControlReply quit(Simulator&, const QStringList&)
 {
     return ControlReply { true, QStringLiteral("bye"), true };
+}
+
+} // namespace
+
+ControlCommands::ControlCommands(Simulator& simulator)
+    : m_simulator(simulator)
+{
+}
+
+ControlReply ControlCommands::execute(const QStringList& command)
+{
+    struct Entry {
+        ControlReply (*handler)(Simulator& simulator, const QStringList& arguments);
+        int minArguments;
+        int maxArguments;
+    };
+    static const QHash<QString, Entry> commands {
+        { QStringLiteral("status"), { &status, 0, 0 } },
+        { QStringLiteral("report"), { &report, 0, 0 } },
+        { QStringLiteral("clear"), { &clear, 0, 0 } },
+        { QStringLiteral("reset"), { &reset, 0, 0 } },
+        { QStringLiteral("fail"), { &fail, 2, 3 } },
+        { QStringLiteral("slow"), { &slow, 1, 1 } },
+        { QStringLiteral("unplug"), { &unplug, 0, 0 } },
+        { QStringLiteral("plug"), { &plug, 0, 0 } },
+        { QStringLiteral("model"), { &model, 1, 1 } },
+        { QStringLiteral("pid"), { &model, 1, 1 } },
+        { QStringLiteral("firmware"), { &firmware, 1, 2 } },
+        { QStringLiteral("meter"), { &meter, 1, SimDevice::kMeterCount } },
+        { QStringLiteral("set"), { &set, 2, 2 } },
+        { QStringLiteral("asio-serve"), { &asioServe, 1, 1 } },
+        { QStringLiteral("asio-request"), { &asioRequest, 0, std::numeric_limits<int>::max() } },
+        { QStringLiteral("quit"), { &quit, 0, 0 } },
+    };
+    const QString name = command.value(0);
+    const QStringList arguments = command.mid(1);
+    const auto it = commands.constFind(name);
+    if (it == commands.cend())
+        return ControlReply { false, QStringLiteral("unknown command \"%1\"\n%2").arg(name, QString::fromLatin1(kUsage)) };
+    if (arguments.size() < it->minArguments || arguments.size() > it->maxArguments)
+        return usage(name);
+    return it->handler(m_simulator, arguments);
 }

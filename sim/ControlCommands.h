@@ -2,11 +2,7 @@
 
 #include "sim/ControlServer.h"
 
-#include <QJsonValue>
-#include <QList>
 #include <QStringList>
-
-#include <utility>
 
 class Simulator;
 
@@ -22,27 +18,5 @@ public:
     ControlReply execute(const QStringList& command);
 
 private:
-    using Handler = ControlReply (ControlCommands::*)(const QStringList& arguments);
-
-    ControlReply status(const QStringList& arguments);
-    ControlReply report(const QStringList& arguments);
-    ControlReply clear(const QStringList& arguments);
-    ControlReply reset(const QStringList& arguments);
-    ControlReply fail(const QStringList& arguments);
-    ControlReply slow(const QStringList& arguments);
-    ControlReply unplug(const QStringList& arguments);
-    ControlReply plug(const QStringList& arguments);
-    ControlReply model(const QStringList& arguments);
-    ControlReply firmware(const QStringList& arguments);
-    ControlReply meter(const QStringList& arguments);
-    ControlReply set(const QStringList& arguments);
-    ControlReply asioServe(const QStringList& arguments);
-    ControlReply asioRequest(const QStringList& arguments);
-    ControlReply quit(const QStringList& arguments);
-
-    // The device and the sim as (key, value) pairs in a fixed order: the
-    // "state" of report, and the lines of status.
-    QList<std::pair<QString, QJsonValue>> state() const;
-
     Simulator& m_simulator;
 };

@@ -81,16 +81,9 @@ SimReply SimDevice::apply(quint32 code, const QByteArray& input)
     case iocode::kGetMeterData:
         return SimReply { true, 0, meterLevels() };
     case iocode::kStopAllAudio:
-        m_state.audioRunning = false;
-        ++m_state.audioStops;
-        break;
     case iocode::kAudioInit:
-        m_state.audioRunning = true;
-        ++m_state.audioInits;
-        break;
     case iocode::kRestartAudio:
-        m_state.audioRunning = true;
-        ++m_state.audioRestarts;
+        m_state.audioRunning = code != iocode::kStopAllAudio;
         break;
     case iocode::kGetDevicePid:
         return valueReply(m_state.pid);

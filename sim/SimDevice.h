@@ -31,9 +31,6 @@ struct DeviceState {
     quint32 wdmCount = 2;
 
     bool audioRunning = true;
-    int audioInits = 0;
-    int audioRestarts = 0;
-    int audioStops = 0;
 
     quint16 masterVolume = 0xFFFF;
     bool masterMute = false;

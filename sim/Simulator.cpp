@@ -16,23 +16,15 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
 {
     m_device.state().pid = options.pid();
     m_device.state().firmware = options.firmware();
-    connect(&m_deviceServer, &DeviceServer::connectionOpened, this, [this](quint64 connection) {
-        CallEntry entry;
-        entry.kind = CallEntry::Kind::Open;
-        entry.connection = connection;
-        add(entry);
-    });
+    connect(&m_deviceServer, &DeviceServer::connectionOpened, this, [this](quint64 connection) { add(CallEntry(CallEntry::Kind::Open, connection)); });
     connect(&m_deviceServer, &DeviceServer::connectionClosed, this, [this](quint64 connection, const QString& reason) {
-        CallEntry entry;
-        entry.kind = CallEntry::Kind::Close;
-        entry.connection = connection;
+        CallEntry entry(CallEntry::Kind::Close, connection);
         entry.reason = reason;
         add(entry);
     });
     connect(&m_deviceServer, &DeviceServer::requestReceived, this, &Simulator::onRequest);
     connect(&m_asio, &AsioDriver::messageReceived, this, [this](const QByteArray& message) {
-        CallEntry entry;
-        entry.kind = CallEntry::Kind::AsioNotice;
+        CallEntry entry(CallEntry::Kind::AsioNotice);
         entry.input = message;
         add(entry);
     });
@@ -65,8 +57,7 @@ void Simulator::onRequest(quint64 connection, quint32 code, const QByteArray& in
 {
     const std::optional<quint32> injected = m_faults.takeFailure(code);
     const SimReply reply = injected ? SimReply::failure(*injected) : m_device.handle(code, input, outputCapacity);
-    CallEntry entry;
-    entry.connection = connection;
+    CallEntry entry(CallEntry::Kind::Call, connection);
     entry.code = code;
     entry.input = input;
     entry.outputCapacity = outputCapacity;
@@ -80,8 +71,7 @@ void Simulator::onRequest(quint64 connection, quint32 code, const QByteArray& in
 
 quint32 Simulator::sendAsioRequest(const QByteArray& message)
 {
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::AsioRequest;
+    CallEntry entry(CallEntry::Kind::AsioRequest);
     entry.output = message;
     entry.error = m_asio.send(message);
     entry.ok = entry.error == 0;

@@ -29,14 +29,10 @@ public:
     QString readyLine() const;
 
     SimDevice& device() { return m_device; }
-    const SimDevice& device() const { return m_device; }
     CallRecord& record() { return m_record; }
     FaultInjector& faults() { return m_faults; }
-    const FaultInjector& faults() const { return m_faults; }
     DeviceServer& deviceServer() { return m_deviceServer; }
-    const DeviceServer& deviceServer() const { return m_deviceServer; }
     AsioDriver& asio() { return m_asio; }
-    const AsioDriver& asio() const { return m_asio; }
 
     // Sends one message to the panel's request pipe, recorded and printed:
     // 0, or the Windows error number.
