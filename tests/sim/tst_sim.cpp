@@ -217,7 +217,7 @@ private slots:
                                        << le(~0u, 4) + le(~0u, 4) + le(16, 4) + le(16, 4) + le(0xDEADBEEF, 4);
         QTest::newRow("length 2000") << QStringList { "--length", "2000" } << counting.left(16) + le(1, 4) + counting.mid(20);
         QTest::newRow("word too large") << QStringList { "0", "0", "0", "0", "4294967296" } << QByteArray();
-        QTest::newRow("four words") << QStringList { "0", "0", "0", "1" } << QByteArray();
+        QTest::newRow("two words") << QStringList { "0", "1" } << QByteArray();
         QTest::newRow("odd hex") << QStringList { "--hex", "012" } << QByteArray();
     }
     void sendsRequestsToThePanel()
@@ -238,6 +238,7 @@ private slots:
             std::uint32_t length = 0;
             QVERIFY(platform::readPipe(panel, received.data(), received.size(), length, m_error, 2000));
             QCOMPARE(received.left(length), message);
+            QCOMPARE(m_sim->record().last()["status"].toInt(), 1);
         }
         platform::closePipe(panel);
         QCOMPARE(asio()["requestsSent"].toInt(), message.isEmpty() ? 0 : 1);
