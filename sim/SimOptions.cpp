@@ -40,7 +40,7 @@ bool SimOptions::parse(const QStringList& arguments)
     if (isClient() && (parser.isSet(model) || parser.isSet(bus) || parser.isSet(firmware) || m_quiet))
         return fail(QStringLiteral("--model, --bus, --firmware and --quiet apply only when serving"));
 
-    const std::optional<quint32> pid = textvalue::model(parser.isSet(model) ? parser.value(model) : QStringLiteral("KX2"));
+    const std::optional<quint32> pid = parser.isSet(model) ? textvalue::model(parser.value(model)) : DeviceState().pid;
     if (!pid)
         return fail(QStringLiteral("unknown model \"%1\": use KX1, KX2, KQ or a product ID").arg(parser.value(model)));
     m_pid = *pid;

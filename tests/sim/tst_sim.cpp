@@ -149,11 +149,13 @@ private slots:
 
         QVERIFY(m_sim->command({ "plug" }));
         QCOMPARE(call(request(iocode::kGetSampleRate, {}, 4)), answer(le(44100, 4)));
+        QCOMPARE(m_sim->calls().last()["out"].toString(), QString("44ac0000"));
     }
 
     void resetRestoresPowerOnDefaults()
     {
         const QJsonObject defaults = m_sim->state();
+        QCOMPARE(defaults["mixer"]["outputGains"].toArray().size(), 96);
         QVERIFY(m_sim->command({ "model", "KQ" }));
         const QList<std::pair<quint32, QByteArray>> changes {
             { iocode::kSetSampleRate, le(96000, 4) }, { iocode::kSetBufferSize, le(64, 4) }, { iocode::kSetUsbBufferSize, le(4, 4) },
