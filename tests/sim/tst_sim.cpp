@@ -197,14 +197,6 @@ private slots:
         QCOMPARE(asio()["notices"].toInt(), 2);
         QCOMPARE(m_sim->record().last()["kind"].toString(), QString("asioNotice"));
         platform::closePipe(held);
-
-        QVERIFY(m_sim->command({ "asio-serve", "off" }));
-        QCOMPARE(platform::openPipe(kNoticePipe, m_error), platform::kInvalidPipeHandle);
-        QVERIFY(m_sim->command({ "asio-serve", "on" }));
-        const platform::PipeHandle again = platform::openPipe(kNoticePipe, m_error);
-        QVERIFY(platform::writePipe(again, "1", 1, m_error));
-        platform::closePipe(again);
-        QTRY_COMPARE(asio()["notices"].toInt(), 3);
     }
 
     void sendsRequestsToThePanel_data()
