@@ -145,6 +145,7 @@ private slots:
         closeSocket(held);
         QCOMPARE(open(), kInvalidSocket);
         QCOMPARE(m_sim->state()["connections"].toInt(), 0);
+        QCOMPARE(m_sim->state()["plugged"].toBool(), false);
         QCOMPARE(m_sim->record().last()["reason"].toString(), QString("unplug"));
 
         QVERIFY(m_sim->command({ "plug" }));
