@@ -184,8 +184,9 @@ bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uin
         return false;
     if (posix::sendMessage(fd, data, length, kWriteLimitMs, error))
         return true;
+    // Windows reports a write to a peer that closed its end as "no data".
     if (error == winerror::kDeviceNotConnected)
-        error = winerror::kBrokenPipe;
+        error = winerror::kNoData;
     return false;
 }
 
