@@ -68,10 +68,12 @@ private slots:
     {
         std::uint32_t error = 0;
         const PipeHandle server = createNamedPipe(L"\\\\.\\pipe\\Private", error);
+        const unsigned socketMode = modeOf(environment.baseDir() + "/pipe/Private");
         closePipe(server);
         QVERIFY(server != kInvalidPipeHandle);
         QCOMPARE(modeOf(environment.baseDir()), 0700u);
         QCOMPARE(modeOf(environment.baseDir() + "/pipe"), 0700u);
+        QCOMPARE(socketMode, 0600u);
 
         // Without XDG_RUNTIME_DIR the base is the user's own directory in /tmp.
         const QString fallback = "/tmp/kestrum-" + QString::number(::geteuid());
@@ -205,6 +207,13 @@ private slots:
         posix::closeSocket(listener);
         QCOMPARE(handle, kInvalidDeviceHandle);
         QCOMPARE(error, winerror::kSemTimeout);
+
+        // A listener shut down to stop its server's accepting thread gives no client.
+        const int stopped = posix::listenSeqPacket(socketPath, error);
+        posix::shutdownSocket(stopped);
+        const int accepted = posix::acceptSeqPacket(stopped, 1000, error);
+        posix::closeSocket(stopped);
+        QCOMPARE(accepted, posix::kInvalidSocket);
     }
 
     void deviceRepliesAreCheckedBeforeUse_data()
