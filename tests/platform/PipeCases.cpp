@@ -33,7 +33,7 @@ Pipe serve(const std::wstring& path, std::uint32_t& error)
 
 // A Windows pipe instance that was disconnected refuses clients until its
 // server waits again on another thread: a client tries for a while.
-Pipe open(const std::wstring& path, std::uint32_t& error)
+Pipe openClient(const std::wstring& path, std::uint32_t& error)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     PipeHandle client = openPipe(path, error);
@@ -75,7 +75,7 @@ std::string messagesKeepTheirBoundariesUntilAPeerLeaves(const std::wstring& path
     std::string message;
     const std::string longest(1024, 'y');
     Pipe server = serve(path, error);
-    Pipe client = open(path, error);
+    Pipe client = openClient(path, error);
     ENSURE(server && client && send(client, "first", error) && send(client, "", error) && send(client, longest, error));
     ENSURE(takeClient(server, error));
     ENSURE(!connectNamedPipe(server.get(), error) && error == kPipeConnected);
@@ -94,7 +94,7 @@ std::string messagesKeepTheirBoundariesUntilAPeerLeaves(const std::wstring& path
     bool connected = false;
     std::uint32_t waitError = 0;
     std::thread waiter([&] { connected = connectNamedPipe(server.get(), waitError); });
-    client = open(path, error);
+    client = openClient(path, error);
     if (!client)
         cancelPipeWaits(server.get());
     waiter.join();
@@ -109,14 +109,14 @@ std::string aClientThatCameAndWentLeavesItsMessages(const std::wstring& path)
 {
     std::uint32_t error = 0;
     std::string message;
-    ENSURE(!open(path, error) && error == kFileNotFound);
+    ENSURE(!openClient(path, error) && error == kFileNotFound);
     Pipe first = serve(path, error);
     Pipe server = serve(path, error);
     ENSURE(first && server);
     // A closed server takes the pipe along only when it was the last of its name.
     first.reset();
     {
-        Pipe client = open(path, error);
+        Pipe client = openClient(path, error);
         ENSURE(client && send(client, kRequest, error) && send(client, std::string(1025, 'x'), error));
     }
     // "No data" until the server disconnects, and the messages are still there.
@@ -125,7 +125,7 @@ std::string aClientThatCameAndWentLeavesItsMessages(const std::wstring& path)
     ENSURE(receive(server, message, error) && message == kRequest);
     ENSURE(!receive(server, message, error) && error == kMoreData);
     server.reset();
-    ENSURE(!open(path, error) && error == kFileNotFound);
+    ENSURE(!openClient(path, error) && error == kFileNotFound);
 
     char byte = 0;
     std::uint32_t length = 0;
@@ -155,7 +155,7 @@ std::string releasedWaitsEndAtOnceFromThenOn(const std::wstring& path)
     // A client that never writes holds no reader: one with a limit gives up,
     // one without is released.
     Pipe second = serve(path + L"-silent", error);
-    Pipe silent = open(path + L"-silent", error);
+    Pipe silent = openClient(path + L"-silent", error);
     ENSURE(second && silent && takeClient(second, error));
     ENSURE(!receive(second, message, error, 100) && error == kSemTimeout);
     std::thread reader([&] { receive(second, message, waitError); });

@@ -138,16 +138,13 @@ private slots:
         else
             QVERIFY(::rename(base + "-real", base) == 0 && (mode ? ::chmod(base, mode) : ::chown(base, 65534, 65534)) == 0);
 
-        std::uint32_t deviceError = 0;
-        std::uint32_t pipeError = 0;
-        const bool opened = openDevice(kBus7, deviceError) != kInvalidDeviceHandle;
-        const bool served = createNamedPipe(L"\\\\.\\pipe\\Refused", pipeError) != kInvalidPipeHandle;
+        std::uint32_t error = 0;
+        const bool served = createNamedPipe(L"\\\\.\\pipe\\Refused", error) != kInvalidPipeHandle;
         // Later tests start without a base directory, as a first user does.
         QVERIFY(::unlink(base) == 0 || QDir(environment.baseDir()).removeRecursively());
         QDir(environment.baseDir() + "-real").removeRecursively();
-        QVERIFY(!opened && !served);
-        QCOMPARE(deviceError, winerror::kAccessDenied);
-        QCOMPARE(pipeError, winerror::kAccessDenied);
+        QVERIFY(!served);
+        QCOMPARE(error, winerror::kAccessDenied);
     }
 
     void socketPathsLongerThanTheSystemTakesFail_data()
@@ -163,12 +160,8 @@ private slots:
         const bool fits = length < int(sizeof(sockaddr_un::sun_path));
         const std::wstring pipe = L"\\\\.\\pipe\\" + std::wstring(length - (environment.baseDir() + "/pipe/").size(), L'p');
         std::uint32_t error = 0;
-        const PipeHandle server = createNamedPipe(pipe, error);
+        closePipe(createNamedPipe(pipe, error));
         QCOMPARE(error, fits ? winerror::kSuccess : winerror::kFilenameTooLong);
-        const PipeHandle client = openPipe(pipe, error);
-        closePipe(client);
-        closePipe(server);
-        QCOMPARE(client != kInvalidPipeHandle, fits);
         QCOMPARE(openDevice(L"\\\\.\\" + std::wstring(length - (environment.baseDir() + "/").size(), L'd'), error),
                  kInvalidDeviceHandle);
         QCOMPARE(error, fits ? winerror::kFileNotFound : winerror::kFilenameTooLong);
@@ -188,8 +181,6 @@ private slots:
     void deviceOpenFailsWhenNobodyListensOrNobodyAccepts()
     {
         std::uint32_t error = 0;
-        QCOMPARE(openDevice(kBus7, error), kInvalidDeviceHandle);
-        QCOMPARE(error, winerror::kFileNotFound);
         QCOMPARE(deviceIoControl(kInvalidDeviceHandle, 0xFFDC2084, nullptr, 0, nullptr, 0).error, winerror::kInvalidHandle);
 
         // A driver that listens but never accepts: once its backlog is full, an
@@ -245,11 +236,11 @@ private slots:
 
         // A failed call leaves the caller's output as it was.
         unsigned char out[2] = { 0xAA, 0xAA };
-        IoControlResult first = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
+        const IoControlResult first = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
         const QByteArray output(reinterpret_cast<char*>(out), 2);
         // After a lost or garbled reply a late answer could pair with the wrong
         // call: every later call fails.
-        IoControlResult second = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
+        const IoControlResult second = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
         ::close(ends[1]);
         const IoControlResult hungUp = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
         ::close(ends[0]);
