@@ -165,7 +165,9 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
         return false;
     posix::ReceivedMessage message;
     if (!posix::receiveMessage(fd, buffer, capacity, 0, message, error)) {
-        if (message.closed)
+        // A peer that closed its end is a broken pipe, as on Windows, also
+        // when it left a message unread and the socket reports a reset.
+        if (error == winerror::kDeviceNotConnected)
             error = winerror::kBrokenPipe;
         return false;
     }

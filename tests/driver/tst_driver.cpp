@@ -64,7 +64,8 @@ bool sendMixer(Io& io, Bytes&)
     mixer->outputGains[5] = kLoudest;
     return io.io_set_mixer(*mixer);
 }
-const Bytes kMixerHex = Bytes(66304, '\0').replace(8 * (32 * 64 + 2), 8, bytesOf(0.5)).replace(65536 + 8 * 5, 8, bytesOf(kLoudest)).toHex();
+const Bytes kMixerHex =
+    Bytes(66304, '\0').replace(8 * (32 * 64 + 2), 8, bytesOf(0.5)).replace(65536 + 8 * 5, 8, bytesOf(kLoudest)).toHex();
 
 // The reply becomes exactly 32 bytes, however long it was.
 bool readUsbControl(Io& io, Bytes& variable)

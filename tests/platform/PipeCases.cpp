@@ -84,6 +84,8 @@ std::string messagesKeepTheirBoundariesUntilAPeerLeaves(const std::wstring& path
     ENSURE(receive(server, message, error) && message == longest);
     ENSURE(send(server, "1", error) && receive(client, message, error) && message == "1");
 
+    // A client that leaves, even one that left a reply unread.
+    ENSURE(send(server, "unread", error));
     client.reset();
     ENSURE(!receive(server, message, error) && error == kBrokenPipe);
     ENSURE(!send(server, "reply", error) && error == kNoData);

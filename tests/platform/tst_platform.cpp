@@ -264,6 +264,9 @@ private slots:
         const int again = posix::takeInstanceLock("KestrumTestLock", error);
         posix::releaseInstanceLock(again);
         QVERIFY(again != posix::kNoInstanceLock);
+        // A lock that cannot be a file is not taken.
+        QVERIFY(QDir().mkdir(environment.baseDir() + "/KestrumDirectory.lock"));
+        QCOMPARE(posix::takeInstanceLock("KestrumDirectory", error), posix::kNoInstanceLock);
 
         const int watch = posix::watchTerminationSignals(error);
         QVERIFY(watch >= 0 && posix::watchTerminationSignals(error) == watch && !posix::takeTerminationSignals(watch));

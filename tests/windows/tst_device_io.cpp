@@ -147,7 +147,6 @@ TEST_F(DriverOnBuses2And5, CallsCarryTheirBytesToTheDriverAndBack)
         { "PID read", 0xFFDC2084, {}, 4, 0, { KESTRUM_TEST_PID, 0, 0, 0 } },
         { "nothing either way", 0xFFDC2078, {}, 0, 0, {} },
         { "buffer size set", 0xFFDC2044, { 0, 2, 0, 0 }, 0, 0, {} },
-        { "buffer size read back", 0xFFDC2048, {}, 4, 0, { 0, 2, 0, 0 } },
         { "mixer record", 0xFFDC2040, mixer, 0, 0, {} },
         { "USB read", 0xFFDC20A0, firmwareRead, 32, 0, version },
         { "unknown code", 0xFFDC2FFC, {}, 0, ERROR_INVALID_FUNCTION, {} },
