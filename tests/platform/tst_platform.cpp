@@ -1,8 +1,9 @@
 // The POSIX stand-in of the OS seam: the pipe contract it shares with the
 // Windows half (PipeCases), and what only the stand-in has: where its
-// sockets live and who may reach them, a device peer that misbehaves (served
-// by the test itself, as the simulator never misbehaves), the one-copy lock,
-// the termination signals and the shell call.
+// sockets live and who may reach them, device replies that are malformed,
+// late or missing (the test plays the driver's end of the connection, as the
+// simulator never misbehaves), the one-copy lock, the termination signals
+// and the shell call.
 
 #include "platform/DeviceIo.h"
 #include "platform/NamedPipe.h"
@@ -67,6 +68,8 @@ private slots:
     void socketsLiveInAPrivateBaseDirectory()
     {
         std::uint32_t error = 0;
+        const auto openDescriptors = [] { return QDir("/proc/self/fd").count(); };
+        const uint descriptorsBefore = openDescriptors();
         const PipeHandle server = createNamedPipe(L"\\\\.\\pipe\\Private", error);
         const unsigned socketMode = modeOf(environment.baseDir() + "/pipe/Private");
         closePipe(server);
@@ -74,6 +77,9 @@ private slots:
         QCOMPARE(modeOf(environment.baseDir()), 0700u);
         QCOMPARE(modeOf(environment.baseDir() + "/pipe"), 0700u);
         QCOMPARE(socketMode, 0600u);
+        // A closed server leaves neither its socket nor a descriptor behind.
+        QVERIFY(!QFile::exists(environment.baseDir() + "/pipe/Private"));
+        QCOMPARE(openDescriptors(), descriptorsBefore);
 
         // Without XDG_RUNTIME_DIR the base is the user's own directory in /tmp.
         const QString fallback = "/tmp/kestrum-" + QString::number(::geteuid());
