@@ -34,20 +34,15 @@ double gainOf(int dB)
     return std::pow(10.0, dB / 20.0);
 }
 
-QString number(double value)
-{
-    return QString::number(value, 'g', 12);
-}
-
 // Expected entries of TestPanels::view.
 QString gainIs(int k, double gain)
 {
-    return QString("gain/%1=%2").arg(k).arg(number(gain));
+    return QString("gain/%1=%2").arg(k).arg(gain, 0, 'g', 12);
 }
 
 QString cellIs(int row, int column, double gain)
 {
-    return QString("cell/%1,%2=%3").arg(row).arg(column).arg(number(gain));
+    return QString("cell/%1,%2=%3").arg(row).arg(column).arg(gain, 0, 'g', 12);
 }
 
 // A DIRECT switch's cells: the channel's column into the given rows.
@@ -131,8 +126,8 @@ private slots:
     void controlsReachTheDeviceAndTheFile();
     void panelStaysEmptyWhenTheDeviceCannotBeUsed_data();
     void panelStaysEmptyWhenTheDeviceCannotBeUsed();
-    void readoutsShowTheLevels_data();
-    void readoutsShowTheLevels();
+    void shownPanelIsLaidOutAndShowsLevels_data();
+    void shownPanelIsLaidOutAndShowsLevels();
 
 private:
     bool start(const QString& model, const QStringList& simCommands = {});
@@ -162,10 +157,9 @@ void TestPanels::init()
 bool TestPanels::start(const QString& panelModel, const QStringList& simCommands)
 {
     model = panelModel;
-    if (!device->startSim({ "--model", model }, simCommands))
-        return false;
+    const bool started = device->startSim({ "--model", model }, simCommands);
     panel = makePanel(model);
-    return true;
+    return started;
 }
 
 // The driver calls so far, the meter polls left out: a USB packet as the
@@ -210,10 +204,9 @@ QStringList TestPanels::view(const QStringList& expected)
             value = qobject_cast<QAbstractButton*>(named(panel.get(), which))->text();
         else if (what == "reads")
             value = QAccessible::queryAccessibleInterface(named(panel.get(), which))->text(QAccessible::Value);
-        else if (what == "gain")
-            value = number(mixerRecords().last().outputGain(which.toInt()));
-        else if (what == "cell")
-            value = number(mixerRecords().last().cell(which.section(',', 0, 0).toInt(), which.section(',', 1).toInt()));
+        else if (what == "gain" || what == "cell")
+            value = QString::number(what == "gain" ? mixerRecords().last().outputGain(which.toInt())
+                                                   : mixerRecords().last().cell(which.section(',', 0, 0).toInt(), which.section(',', 1).toInt()), 'g', 12);
         else
             value = device->sim().state()[what].toObject()[which].toVariant().toString();
         found << key + "=" + value;
@@ -469,7 +462,7 @@ void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed()
         QCOMPARE(deviceCalls().size(), presets);
 }
 
-void TestPanels::readoutsShowTheLevels_data()
+void TestPanels::shownPanelIsLaidOutAndShowsLevels_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("levels"); // meter entries 0 to 3
@@ -494,7 +487,7 @@ void TestPanels::readoutsShowTheLevels_data()
 // with none covering another. The meters are read every 500 ms whatever the
 // window does; the readouts show the last level read only while they can be
 // seen, catch up when shown, and keep their text when a read fails.
-void TestPanels::readoutsShowTheLevels()
+void TestPanels::shownPanelIsLaidOutAndShowsLevels()
 {
     QFETCH(QString, model);
     QFETCH(QString, levels);
