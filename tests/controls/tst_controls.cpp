@@ -171,7 +171,6 @@ void TestControls::knobStepsClampsAndAnnounces()
             QVERIFY(!knob.editor->isHidden());
             QCOMPARE(knob.editor->selectedText(), QString::number(knob.value + knob.displayOffset));
             QCOMPARE(knob.editor->geometry(), text.adjusted(dx, int(0.025 * text.height()), -dx, -int(0.025 * text.height())));
-            QVERIFY(spy.isEmpty());
             QTest::keyClick(knob.editor, Qt::Key_Delete);
             QTest::keyClicks(knob.editor, event.section(':', 1));
             QTest::keyClick(knob.editor, Qt::Key_Return);
@@ -325,7 +324,7 @@ void TestControls::faceAndTextFaceTheUser()
         QCOMPARE(at(radius + 3).alpha(), 0);
     }
     // Out along the diagonal, the last solid pixel: lit at the upper left; at
-    // the lower right the shadow disc's rim, darker than the face ever is.
+    // the lower right the shadow disc's rim, darker than the face's dark end.
     const auto rim = [&](int step) {
         QColor last;
         for (int at = size / 2; at >= 0 && at < size && isGrey(image.pixelColor(at, at)); at += step)
@@ -333,8 +332,8 @@ void TestControls::faceAndTextFaceTheUser()
         return last.red();
     };
     const int faceDarkest = image.pixelColor(QPointF(centre, centre).toPoint() + QPoint(1, 1) * int((radius - 3) * M_SQRT1_2)).red();
-    QVERIFY(rim(-1) > faceDarkest + 20);
-    QVERIFY(rim(1) < faceDarkest);
+    QCOMPARE(faceDarkest, 30);
+    QVERIFY(rim(-1) > faceDarkest + 20 && rim(1) < faceDarkest);
 }
 
 void TestControls::buttonTogglesOnce_data()
@@ -366,6 +365,7 @@ void TestControls::buttonTogglesOnce()
     QCOMPARE(button.cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(button.graphicsEffect(), button.shadowEffect);
     QCOMPARE(button.shadowEffect->offset(), QPointF(0, 0));
+    QCOMPARE(button.shadowEffect->color(), QColor::fromString("#00ff7f"));
     QTest::keyClick(&button, Qt::Key_Space);
     QVERIFY(!button.status && !button.shadowEffect->isEnabled() && button.styleSheet().isEmpty());
     QSignalSpy toolkitPressed(&button, &QAbstractButton::pressed);
