@@ -477,8 +477,8 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels_data()
     // The phone input averages the magnitudes of its two samples, truncated.
     QTest::newRow("KX2 opposite-sign phone") << "KX2" << "1000 -2000 1073741824 -1073741824"
                                              << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" };
-    QTest::newRow("KX2 phone mean truncated") << "KX2" << "0 0 3 -2"
-                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-inf dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" };
+    QTest::newRow("KX2 phone mean truncated") << "KX2" << "0 1 3 -2"
+                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" };
     QTest::newRow("KX2 lowest samples") << "KX2" << "-2147483648 -1 -2147483648 -2147483648"
                                         << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" };
     QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" };
