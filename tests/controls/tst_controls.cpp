@@ -168,7 +168,7 @@ void TestControls::knobStepsClampsAndAnnounces()
             QVERIFY(dx > 0);
             // The border counts as the text.
             sendMouse(&knob, QEvent::MouseButtonDblClick, text.bottomRight(), Qt::LeftButton, Qt::LeftButton);
-            QVERIFY(!knob.editor->isHidden());
+            QVERIFY(!knob.editor->isHidden() && knob.focusWidget() == knob.editor);
             QCOMPARE(knob.editor->selectedText(), QString::number(knob.value + knob.displayOffset));
             QCOMPARE(knob.editor->geometry(), text.adjusted(dx, int(0.025 * text.height()), -dx, -int(0.025 * text.height())));
             QTest::keyClick(knob.editor, Qt::Key_Delete);
