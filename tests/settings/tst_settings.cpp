@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -25,9 +25,7 @@ enum Box { BufferSize, UsbLatency, SampleRate, SafeMode, StartUp = -1 };
 
 const QString kStopFailed = QStringLiteral("停止音频失败，可能是驱动未正确加载或设备未连接。");
 const QString kRestartFailed = QStringLiteral("重新启动音频失败，可能是驱动未正确加载或设备未连接。");
-const QString kGetBufferFailed = QStringLiteral("获取音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。");
 const QString kShownByAsio = QStringLiteral("Received signal from pipe thread to show settings window.");
-const QString kAsioToPanel = QStringLiteral("\\\\.\\pipe\\KestrumASIOToPannel");
 
 // The phone-chip steps are USB control packets; byte 1 is the command.
 const QString kChipOff = QStringLiteral("usb 5e");
@@ -36,8 +34,8 @@ const QString kChipOn = QStringLiteral("usb 5f");
 // Pauses are 100 ms sleeps and deferred steps 200 ms timers. The times are
 // taken where the sim receives the calls, so a late delivery of the earlier
 // call shortens a gap: a quarter of it is allowed for.
-constexpr qint64 kPauseMinUs = 75000;
-constexpr qint64 kDeferredMinUs = 150000;
+constexpr qint64 kPauseUs = 75000;
+constexpr qint64 kDeferredUs = 150000;
 
 QString describeCall(const QJsonObject& call)
 {
@@ -59,519 +57,425 @@ class TestSettings : public QObject
 private slots:
     // After the test framework took the message handler, so the log is captured.
     void initTestCase() { fixture = std::make_unique<DeviceFixture>(); }
-    void init();
-    void cleanup();
+    void init()
+    {
+        DeviceFixture::removeIni("setting.ini");
+        fixture->log().clear();
+    }
+    void cleanup()
+    {
+        dialog.reset();
+        fixture->stopSim();
+    }
 
-    void firstStartupSelectsTheDefaultsAndProgramsTheDriver();
-    void startupAppliesTheStoredChoices_data();
-    void startupAppliesTheStoredChoices();
-    void storedChoicesComeBackAfterADeviceReset();
-    void choosingWhatTheDriverRunsStoresWithoutSending();
-    void sampleRateChangeStoresBeforeItsDeferredSteps();
-    void safeModeChangeStopsSwitchesAndRestarts();
-    void bufferSizeChangeCapsTheUsbLatency_data();
-    void bufferSizeChangeCapsTheUsbLatency();
-    void failingStepEndsItsSequence_data();
-    void failingStepEndsItsSequence();
-    void withoutADeviceEachChangeFailsAtItsFirstStep();
-    void asioRequestsShowTheDialog();
-    void okSendsOneResetNoticeOrLogsWhyNot();
-    void theListenerStopsWithTheDialog();
-    void pipeAsioServesOneMessagePerClient();
+    void firstStartupSelectsTheDefaultsAndProgramsTheDriver()
+    {
+        startSim(); // 48000 Hz, 256 samples, 16 frames
+        openDialog();
+        QCOMPARE(shown(), QStringList({ "48", "8", "44100", "Disabled" }));
+        QCOMPARE(sim().state()["connections"].toInt(), 0);
+        QVERIFY(dialog->connect2Driver());
+        dialog->startSetup();
+        QCOMPARE(shown(), QStringList({ "192", "8", "44100", "Disabled" }));
+        QTRY_VERIFY(!pendingSteps());
+        QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size", // 24 frames allowed, 16 run: kept
+                                        "io_stop_all_audio", "io_set_buffer_size 192", "io_restart_audio", "io_get_sample_rate",
+                                        "io_stop_all_audio", "io_set_sample_rate 44100", "io_set_wdm_num 4", kChipOff, kChipOn,
+                                        "io_audio_init" }));
+        QVERIFY(gapBeforeUs(7) >= kPauseUs && gapBeforeUs(9) >= kDeferredUs && gapBeforeUs(10) >= kDeferredUs);
+        QVERIFY(fixture->log().contains("设置初始化完成"));
+        // Only the change the driver accepted is stored.
+        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=192" }));
+    }
+
+    void startupAppliesTheStoredChoices_data()
+    {
+        QTest::addColumn<QVariantMap>("stored");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QStringList>("storedAfter");
+        // The driver runs 8 frames, 192 samples and no safe mode in every row.
+        const QStringList rate44100 { "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100", "io_set_wdm_num 4",
+                                      kChipOff, kChipOn, "io_audio_init" };
+        QTest::newRow("latency raised, then lowered again for the buffer size")
+            << QVariantMap({ { "USB/LatencySize", "32" }, { "Audio/BufferSize", "64" } })
+            << QStringList({ "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio",
+                             "io_get_buffer_size", "io_get_usb_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio",
+                             "io_set_usb_buffer_size 8", "io_restart_audio", "io_stop_all_audio", "io_set_buffer_size 64",
+                             "io_restart_audio" }) + rate44100
+            << QStringList({ "[Audio]", "BufferSize=64", "[USB]", "LatencySize=8" });
+        // Loading runs the rate change; start-up adds nothing of its own.
+        QTest::newRow("48000 Hz") << QVariantMap({ { "Audio/SampleRate", "48000" } })
+                                  << QStringList({ "io_get_buffer_size", "io_stop_all_audio", "io_set_sample_rate 48000",
+                                                   "io_set_wdm_num 4", "io_audio_init", "io_get_sample_rate", kChipOff, kChipOn })
+                                  << QStringList({ "[Audio]", "BufferSize=192", "SampleRate=48000" });
+        // A value that is no entry changes nothing and is kept; one the box
+        // shows already is applied all the same.
+        QTest::newRow("no entry, one shown")
+            << QVariantMap({ { "Audio/BufferSize", "100" }, { "USB/SlowMode", "Disabled" } })
+            << QStringList({ "io_stop_all_audio", "io_set_safe_mode_off", "io_restart_audio" }) + rate44100
+            << QStringList({ "[Audio]", "BufferSize=100", "[USB]", "SlowMode=Disabled" });
+    }
+
+    void startupAppliesTheStoredChoices()
+    {
+        QFETCH(QVariantMap, stored);
+        QFETCH(QStringList, calls);
+        QFETCH(QStringList, storedAfter);
+        startSim({ "set usb-latency 8", "set buffer-size 192", "set safe-mode on" });
+        DeviceFixture::store("setting.ini", stored);
+        connectDialog();
+        dialog->startSetup();
+        QTRY_VERIFY(!pendingSteps());
+        QCOMPARE(this->calls(), calls);
+        QCOMPARE(onDisk(), storedAfter);
+    }
+
+    // The interface came back from a reset at its own defaults while the
+    // boxes still show the stored choices: the next connect puts them back.
+    void storedChoicesComeBackAfterADeviceReset()
+    {
+        startSim();
+        connectDialog();
+        choose(BufferSize, "64");
+        choose(SafeMode, "Enabled");
+        sim().clearRecord();
+        choose(SampleRate, "48000");
+        // Stored once the driver took the rate, before the deferred steps.
+        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=64", "SampleRate=48000", "[USB]", "LatencySize=8", "SlowMode=Enabled" }));
+        QTRY_VERIFY(!pendingSteps());
+        QCOMPARE(calls(), QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init",
+                                        kChipOff, kChipOn }));
+        QVERIFY(gapBeforeUs(1) >= kPauseUs && gapBeforeUs(3) >= kPauseUs);
+        QVERIFY(gapBeforeUs(4) >= kDeferredUs && gapBeforeUs(5) >= kDeferredUs);
+
+        for (const char* reset : { "set buffer-size 256", "set usb-latency 16", "set safe-mode off", "set sample-rate 44100" })
+            QVERIFY(sim().command(QString::fromLatin1(reset).split(' ')));
+        QVERIFY(dialog->connect2Driver());
+        dialog->startSetup();
+        QTRY_VERIFY(!pendingSteps());
+        const QJsonObject state = sim().state();
+        QCOMPARE(state["bufferSize"].toInt(), 64);
+        QCOMPARE(state["usbLatency"].toInt(), 8);
+        QCOMPARE(state["safeMode"].toBool(), true);
+        QCOMPARE(state["sampleRate"].toInt(), 48000);
+    }
+
+    // Nothing is sent, but it is the user's choice from now on.
+    void choosingWhatTheDriverRunsStoresWithoutSending()
+    {
+        startSim({ "set buffer-size 512", "set usb-latency 24" });
+        DeviceFixture::store("setting.ini", { { "Audio/BufferSize", "256" } });
+        connectDialog();
+        choose(BufferSize, "512");
+        choose(UsbLatency, "24");
+        QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }));
+        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=512", "[USB]", "LatencySize=24" }));
+        QVERIFY(fixture->log().contains("USB延迟大小设置已保存： \"24\""));
+    }
+
+    // A refused change puts the box back to what the driver runs, and putting
+    // it back runs nothing.
+    void aRefusedChangePutsTheBoxBack()
+    {
+        startSim();
+        connectDialog();
+        struct Change { Box box; const char* taken; const char* refused; const char* failing; };
+        for (const Change& change : { Change { SampleRate, "48000", "44100", "io_set_sample_rate" },
+                                      Change { BufferSize, "512", "1024", "io_set_buffer_size" },
+                                      Change { UsbLatency, "24", "32", "io_set_usb_buffer_size" },
+                                      Change { SafeMode, "Enabled", "Disabled", "io_set_safe_mode_off" } }) {
+            choose(change.box, change.taken);
+            QVERIFY(sim().command({ "fail", change.failing, "once" }));
+            choose(change.box, change.refused);
+            QCOMPARE(box(change.box)->currentText(), change.taken);
+            QCOMPARE(sim().calls().last()["name"].toString(), change.failing);
+        }
+    }
+
+    void bufferSizeChangeCapsTheUsbLatency_data()
+    {
+        QTest::addColumn<QString>("latencyShown");
+        QTest::addColumn<int>("driverLatency");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("lowered"); // the latency set first, if any
+        QTest::newRow("64 at 16 frames") << "16" << 16 << "64" << "8";
+        // The box may already show the cap while the driver runs more.
+        QTest::newRow("64 at 16 frames, 8 shown") << "8" << 16 << "64" << "8";
+        QTest::newRow("128 at 24 frames") << "24" << 24 << "128" << "16";
+        QTest::newRow("256 at 32 frames") << "32" << 32 << "256" << "24";
+        QTest::newRow("1024 at 8 frames") << "8" << 8 << "1024" << "";
+    }
+
+    void bufferSizeChangeCapsTheUsbLatency()
+    {
+        QFETCH(QString, latencyShown);
+        QFETCH(int, driverLatency);
+        QFETCH(QString, size);
+        QFETCH(QString, lowered);
+        startSim({ QStringLiteral("set usb-latency %1").arg(driverLatency), "set buffer-size 192" });
+        connectDialog();
+        choose(UsbLatency, latencyShown); // what the driver runs already: only a read
+        DeviceFixture::removeIni("setting.ini");
+        sim().clearRecord();
+
+        choose(BufferSize, size);
+        QStringList expected { "io_get_buffer_size", "io_get_usb_buffer_size" };
+        QStringList stored { "[Audio]", "BufferSize=" + size };
+        if (!lowered.isEmpty()) {
+            expected << "io_get_usb_buffer_size" << "io_stop_all_audio" << "io_set_usb_buffer_size " + lowered << "io_restart_audio";
+            stored << "[USB]" << "LatencySize=" + lowered;
+        }
+        QCOMPARE(calls(), expected + QStringList({ "io_stop_all_audio", "io_set_buffer_size " + size, "io_restart_audio" }));
+        QCOMPARE(onDisk(), stored);
+        QCOMPARE(box(UsbLatency)->currentText(), lowered.isEmpty() ? latencyShown : lowered);
+    }
+
+    void failingStepEndsItsSequence_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("failing"); // which call fails, and how often
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("applied"); // the value reached the driver before the failure
+        QTest::addColumn<QStringList>("stored");
+        const auto row = [](const char* name, Box which, const char* choice, const char* failing, const QStringList& calls,
+                            const QString& message, bool applied, const QStringList& stored = {}) {
+            QTest::newRow(name) << int(which) << choice << failing << calls << message << applied << stored;
+        };
+        const QString setRate = "设置音频采样率失败，可能是驱动未正确加载或设备未连接。";
+        const QString wdm = "设置WDM通道数量失败，可能是驱动未正确加载或设备未连接。";
+        const QStringList rate { "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init", kChipOff };
+        row("rate: stop", SampleRate, "48000", "io_stop_all_audio once", rate.mid(0, 1), kStopFailed, false);
+        row("rate: set", SampleRate, "48000", "io_set_sample_rate once", rate.mid(0, 2), setRate, false);
+        row("rate: wdm", SampleRate, "48000", "io_set_wdm_num once", rate.mid(0, 3), wdm, true);
+        row("rate: init", SampleRate, "48000", "io_audio_init once", rate.mid(0, 4), kRestartFailed, true);
+        // The rate is stored already; chip-on never comes.
+        row("rate: chip off", SampleRate, "48000", "io_write_usb_control once", rate, "关闭OTG芯片失败，可能是驱动未正确加载或设备未连接。", true,
+            { "[Audio]", "SampleRate=48000" });
+
+        const QStringList buffer { "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_buffer_size 512",
+                                   "io_restart_audio" };
+        row("buffer: read size", BufferSize, "512", "io_get_buffer_size once", buffer.mid(0, 1),
+            "获取音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。", false);
+        row("buffer: read latency", BufferSize, "512", "io_get_usb_buffer_size once", buffer.mid(0, 2),
+            "获取USB延迟大小失败，可能是驱动未正确加载或设备未连接。", false);
+        row("buffer: set", BufferSize, "512", "io_set_buffer_size once", buffer.mid(0, 4), "设置音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。", false);
+        row("buffer: restart", BufferSize, "512", "io_restart_audio once", buffer, kRestartFailed, true);
+
+        const QStringList latency { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio" };
+        row("latency: stop", UsbLatency, "32", "io_stop_all_audio once", latency.mid(0, 2), kStopFailed, false);
+        row("latency: set", UsbLatency, "32", "io_set_usb_buffer_size once", latency.mid(0, 3), "设置USB延迟大小失败，可能是驱动未正确加载或设备未连接。", false);
+        row("latency: restart", UsbLatency, "32", "io_restart_audio once", latency, kRestartFailed, true);
+
+        const QStringList safeMode { "io_stop_all_audio", "io_set_safe_mode_on", "io_restart_audio" };
+        row("safe mode: stop", SafeMode, "Enabled", "io_stop_all_audio once", safeMode.mid(0, 1), kStopFailed, false);
+        row("safe mode: switch", SafeMode, "Enabled", "io_set_safe_mode_on once", safeMode.mid(0, 2), "设置USB慢速模式失败，可能是驱动未正确加载或设备未连接。", false);
+        row("safe mode: restart", SafeMode, "Enabled", "io_restart_audio once", safeMode, kRestartFailed, true);
+
+        // Loading finds the driver at the default buffer size and only stores it.
+        const QStringList loaded { "[Audio]", "BufferSize=192" };
+        const QStringList startup { "io_get_buffer_size", "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100",
+                                    "io_set_wdm_num 4", kChipOff, kChipOn, "io_audio_init" };
+        row("start-up: stop", StartUp, "44100", "io_stop_all_audio once", startup.mid(0, 3), kStopFailed, true, loaded);
+        row("start-up: set", StartUp, "44100", "io_set_sample_rate once", startup.mid(0, 4), setRate, true, loaded);
+        row("start-up: wdm", StartUp, "44100", "io_set_wdm_num once", startup.mid(0, 5), wdm, true, loaded);
+        // Unlike the rate change, start-up goes on to initialise the engine.
+        row("start-up: both chip steps", StartUp, "44100", "io_write_usb_control 2", startup, "开启OTG芯片失败，可能是驱动未正确加载或设备未连接。", true, loaded);
+        row("start-up: init", StartUp, "44100", "io_audio_init once", startup, "初始化音频失败，可能是驱动未正确加载或设备未连接。", true, loaded);
+    }
+
+    // Nothing is rolled back and nothing comes later; nothing is stored that
+    // the driver refused; the box shows what the driver runs.
+    void failingStepEndsItsSequence()
+    {
+        QFETCH(int, which);
+        QFETCH(QString, choice);
+        QFETCH(QString, failing);
+        QFETCH(QStringList, calls);
+        QFETCH(QString, message);
+        QFETCH(bool, applied);
+        QFETCH(QStringList, stored);
+        startSim({ "set buffer-size 192", "fail " + failing });
+        connectDialog();
+        const Box changed = which == StartUp ? SampleRate : Box(which);
+        const QString before = box(changed)->currentText();
+        if (which == StartUp)
+            dialog->startSetup();
+        else
+            choose(changed, choice);
+        QTRY_VERIFY(!pendingSteps());
+        QVERIFY(fixture->log().contains(message));
+        QCOMPARE(this->calls(), calls);
+        QCOMPARE(onDisk(), stored);
+        QCOMPARE(box(changed)->currentText(), applied ? choice : before);
+    }
+
+    void withoutADeviceEachChangeFailsAtItsFirstStep()
+    {
+        startSim();
+        openDialog(); // never connected: the dialog has no channel at all
+        choose(SampleRate, "48000");
+        choose(SafeMode, "Enabled");
+        choose(BufferSize, "64");
+        choose(UsbLatency, "32");
+        QVERIFY(!pendingSteps());
+        QCOMPARE(fixture->log().count(kStopFailed), 3); // rate, safe mode, and latency after its ignored read
+        QCOMPARE(fixture->log().count("获取音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。"), 1);
+        QVERIFY(sim().calls().isEmpty());
+        QCOMPARE(onDisk(), QStringList());
+    }
+
+    // Requests are read in turn, also from clients that wrote and went away
+    // while the listener paused; word 4 alone asks for the dialog.
+    void asioRequestsShowTheDialog()
+    {
+        startSim();
+        openDialog();
+        asioRequest({ "1", "2", "3", "4", "0" });
+        asioRequest({ "--hex", "0102" }); // missing bytes read as zeros
+        asioRequest({ "--length", "2000" });
+        asioRequest({ "7", "8", "9", "10", "4294967295" });
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY(dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(fixture->log().count(kShownByAsio), 1);
+        for (const char* line : { "Received data from pipe: 1 2 3 4 0", "Received data from pipe: 513 0 0 0 0",
+                                  "Error reading from pipe. Error code: 234", "Received data from pipe: 7 8 9 10 4294967295" })
+            QVERIFY2(fixture->log().contains(line), line);
+
+        dialog->showMinimized();
+        asioRequest({ "0", "0", "0", "0", "1" });
+        QTRY_COMPARE(fixture->log().count(kShownByAsio), 2);
+        QVERIFY(!dialog->isMinimized());
+
+        // A client that connects and says nothing is dropped, and the next one served.
+        std::uint32_t error = 0;
+        const platform::PipeHandle silent = platform::openPipe(L"\\\\.\\pipe\\KestrumASIOToPannel", error);
+        QVERIFY(silent != platform::kInvalidPipeHandle);
+        asioRequest({ "0", "0", "0", "0", "1" });
+        QTRY_COMPARE(fixture->log().count(kShownByAsio), 3);
+        QVERIFY(fixture->log().contains("Error reading from pipe. Error code: 121"));
+        platform::closePipe(silent);
+    }
+
+    void okSendsOneResetNoticeOrLogsWhyNot()
+    {
+        startSim();
+        openDialog();
+        for (bool served : { true, false }) {
+            QVERIFY(sim().command({ "asio-serve", served ? "on" : "off" }));
+            dialog->show();
+            QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+            QVERIFY(dialog->isHidden());
+        }
+        const QJsonObject asio = sim().state()["asio"].toObject();
+        QCOMPARE(asio["notices"].toInt(), 1);
+        QCOMPARE(asio["messages"].toInt(), 1);
+        QCOMPARE(asio["lastMessage"].toString(), QStringLiteral("31"));
+        QVERIFY(fixture->log().contains("Error: Could not open pipe. Error code: 2"));
+    }
+
+    // The listener's wait is released and its pipe closed last; without a
+    // pipe it retries and still stops.
+    void theListenerStopsWithTheDialog()
+    {
+        openDialog();
+        dialog.reset();
+        QCOMPARE(fixture->log().lines().last(), QStringLiteral("Pipe closed."));
+        QVERIFY(!fixture->log().contains("No data received from pipe."));
+
+        // A file where the pipe directory belongs makes the pipe impossible.
+        const QString pipeDir = fixture->environment().baseDir() + "/pipe";
+        QVERIFY(QDir(pipeDir).removeRecursively() && QFile(pipeDir).open(QIODevice::WriteOnly));
+        fixture->log().clear();
+        dialog = std::make_unique<Settings>();
+        QVERIFY(fixture->log().contains("Failed to create named pipe in ThreadSettingsPip."));
+        QTRY_VERIFY(fixture->log().count("No data received from pipe.") >= 2);
+        dialog.reset();
+        QVERIFY(!fixture->log().contains("Pipe closed."));
+        QVERIFY(QFile::remove(pipeDir));
+    }
+
+    // No flow of the panel writes through a server pipe, but it can.
+    void pipeAsioWritesOneMessagePerClientAndClosesOnce()
+    {
+        const std::wstring path = L"\\\\.\\pipe\\KestrumSettingsTest";
+        PipeASIO pipe(QString::fromStdWString(path));
+        QVERIFY(pipe.createPipe());
+        std::uint32_t error = 0;
+        const platform::PipeHandle client = platform::openPipe(path, error);
+        QVERIFY(pipe.write("1"));
+        char buffer[PipeASIO::kMessageCapacity];
+        std::uint32_t length = 0;
+        QVERIFY(platform::readPipe(client, buffer, sizeof buffer, length, error));
+        QCOMPARE(QByteArray(buffer, int(length)), QByteArray("1"));
+        QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error)); // dropped
+        platform::closePipe(client);
+
+        pipe.close();
+        pipe.close();
+        QCOMPARE(fixture->log().count("Pipe closed."), 1);
+        QVERIFY(!pipe.read(buffer) && !pipe.write("1"));
+        QVERIFY(!PipeASIO(QStringLiteral("KestrumSettingsTest")).createPipe());
+    }
 
 private:
+    SimProcess& sim() { return fixture->sim(); }
     void startSim(const QStringList& commands = {}) { QVERIFY(fixture->startSim({}, commands)); }
-    void openDialog();
-    void connectDialog();
+    void openDialog()
+    {
+        dialog = std::make_unique<Settings>();
+        // The listener must be waiting before a test speaks to it.
+        QTRY_VERIFY(fixture->log().contains("ThreadSettingsPip is running waiting Asio Info..."));
+    }
+    void connectDialog()
+    {
+        openDialog();
+        QVERIFY(dialog->connect2Driver());
+        sim().clearRecord();
+    }
     void choose(Box which, const QString& text) { box(which)->setCurrentText(text); }
     QComboBox* box(Box which) const { return dialog->findChildren<QComboBox*>().at(which); }
-    QStringList shown() const;
-    QStringList calls();
-    qint64 gapBeforeUs(int call);
-    bool pendingSteps() const;
-    QStringList onDisk() const;
-    void asioRequest(const QStringList& arguments);
+    QStringList shown() const
+    {
+        return { box(BufferSize)->currentText(), box(UsbLatency)->currentText(), box(SampleRate)->currentText(),
+                 box(SafeMode)->currentText() };
+    }
+
+    // The driver calls since the record was last cleared, as "name argument".
+    QStringList calls()
+    {
+        QStringList described;
+        for (const QJsonObject& call : sim().calls())
+            described << describeCall(call);
+        return described;
+    }
+    qint64 gapBeforeUs(int call)
+    {
+        const QList<QJsonObject> all = sim().calls();
+        return all.at(call)["t_us"].toInteger() - all.at(call - 1)["t_us"].toInteger();
+    }
+    // A deferred step of a sequence is still to come.
+    bool pendingSteps() const
+    {
+        const QList<QTimer*> timers = dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
+        return std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive(); });
+    }
+    // The lines of setting.ini on disk.
+    QStringList onDisk() const
+    {
+        QFile file(DeviceFixture::iniPath("setting.ini"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+    }
+    void asioRequest(const QStringList& arguments)
+    {
+        QByteArray answer;
+        QVERIFY2(sim().command(QStringList { "asio-request" } + arguments, &answer), answer.constData());
+    }
 
     std::unique_ptr<DeviceFixture> fixture;
     std::unique_ptr<Settings> dialog;
 };
-
-void TestSettings::init()
-{
-    DeviceFixture::removeIni("setting.ini");
-    fixture->log().clear();
-}
-
-void TestSettings::cleanup()
-{
-    dialog.reset();
-    fixture->stopSim();
-}
-
-void TestSettings::openDialog()
-{
-    dialog = std::make_unique<Settings>();
-    // The listener must be waiting before a test speaks to it.
-    QTRY_VERIFY(fixture->log().contains("ThreadSettingsPip is running waiting Asio Info..."));
-}
-
-void TestSettings::connectDialog()
-{
-    openDialog();
-    QVERIFY(dialog->connect2Driver());
-    fixture->sim().clearRecord();
-}
-
-QStringList TestSettings::shown() const
-{
-    return { box(BufferSize)->currentText(), box(UsbLatency)->currentText(), box(SampleRate)->currentText(),
-             box(SafeMode)->currentText() };
-}
-
-// The driver calls since the record was last cleared, as "name argument".
-QStringList TestSettings::calls()
-{
-    QStringList described;
-    for (const QJsonObject& call : fixture->sim().calls())
-        described << describeCall(call);
-    return described;
-}
-
-qint64 TestSettings::gapBeforeUs(int call)
-{
-    const QList<QJsonObject> all = fixture->sim().calls();
-    return all.at(call)["t_us"].toInteger() - all.at(call - 1)["t_us"].toInteger();
-}
-
-// A deferred step of a sequence is still to come.
-bool TestSettings::pendingSteps() const
-{
-    for (const QTimer* timer : dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
-        if (timer->isActive())
-            return true;
-    }
-    return false;
-}
-
-// What setting.ini holds on disk, as "group/key=value".
-QStringList TestSettings::onDisk() const
-{
-    QFile file(DeviceFixture::iniPath("setting.ini"));
-    QStringList entries;
-    QString group;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return entries;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith('['))
-            group = line.mid(1, line.size() - 2);
-        else
-            entries << group + '/' + line;
-    }
-    return entries;
-}
-
-void TestSettings::asioRequest(const QStringList& arguments)
-{
-    QByteArray answer;
-    QVERIFY2(fixture->sim().command(QStringList { "asio-request" } + arguments, &answer), answer.constData());
-}
-
-void TestSettings::firstStartupSelectsTheDefaultsAndProgramsTheDriver()
-{
-    startSim(); // 48000 Hz, 256 samples, 16 frames
-    openDialog();
-    QCOMPARE(shown(), QStringList({ "48", "8", "44100", "Disabled" }));
-    QVERIFY(dialog->isHidden());
-    QCOMPARE(fixture->sim().state()["connections"].toInt(), 0);
-
-    QVERIFY(dialog->connect2Driver());
-    dialog->startSetup();
-    QCOMPARE(shown(), QStringList({ "192", "8", "44100", "Disabled" }));
-    QTRY_VERIFY(!pendingSteps());
-    QCOMPARE(calls(), QStringList({
-        "io_get_buffer_size", "io_get_usb_buffer_size", // 24 frames allowed, 16 run: kept
-        "io_stop_all_audio", "io_set_buffer_size 192", "io_restart_audio",
-        "io_get_sample_rate",
-        "io_stop_all_audio", "io_set_sample_rate 44100", "io_set_wdm_num 4",
-        kChipOff, kChipOn, "io_audio_init" }));
-    QVERIFY(gapBeforeUs(7) >= kPauseMinUs);
-    QVERIFY(gapBeforeUs(9) >= kDeferredMinUs);
-    QVERIFY(gapBeforeUs(10) >= kDeferredMinUs);
-    QVERIFY(fixture->log().contains("设置初始化完成"));
-    // Only the change the driver accepted is stored.
-    QCOMPARE(onDisk(), QStringList({ "Audio/BufferSize=192" }));
-    const QJsonObject state = fixture->sim().state();
-    QCOMPARE(state["sampleRate"].toInt(), 44100);
-    QCOMPARE(state["wdm"].toInt(), 4);
-    QCOMPARE(state["phoneChip"].toBool(), true);
-}
-
-void TestSettings::startupAppliesTheStoredChoices_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QStringList>("shownAfter");
-    QTest::addColumn<QStringList>("storedAfter");
-
-    // The driver runs 8 frames and 192 samples in every row.
-    const QStringList rate44100 { "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100",
-                                  "io_set_wdm_num 4", kChipOff, kChipOn, "io_audio_init" };
-    QTest::newRow("latency raised, then lowered again for the buffer size")
-        << QVariantMap({ { "USB/LatencySize", "32" }, { "Audio/BufferSize", "64" } })
-        << QStringList({ "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio",
-                         "io_get_buffer_size", "io_get_usb_buffer_size",
-                         "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 8", "io_restart_audio",
-                         "io_stop_all_audio", "io_set_buffer_size 64", "io_restart_audio" }) + rate44100
-        << QStringList({ "64", "8", "44100", "Disabled" })
-        << QStringList({ "Audio/BufferSize=64", "USB/LatencySize=8" });
-    // Loading runs the rate change; start-up adds nothing of its own.
-    QTest::newRow("48000 Hz")
-        << QVariantMap({ { "Audio/SampleRate", "48000" } })
-        << QStringList({ "io_get_buffer_size", "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4",
-                         "io_audio_init", "io_get_sample_rate", kChipOff, kChipOn })
-        << QStringList({ "192", "8", "48000", "Disabled" })
-        << QStringList({ "Audio/BufferSize=192", "Audio/SampleRate=48000" });
-    // A value that is no entry changes nothing and is kept as it is.
-    QTest::newRow("no entry") << QVariantMap({ { "Audio/BufferSize", "100" } }) << rate44100
-                              << QStringList({ "48", "8", "44100", "Disabled" })
-                              << QStringList({ "Audio/BufferSize=100" });
-}
-
-void TestSettings::startupAppliesTheStoredChoices()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(QStringList, calls);
-    QFETCH(QStringList, shownAfter);
-    QFETCH(QStringList, storedAfter);
-    startSim({ "set usb-latency 8", "set buffer-size 192" });
-    DeviceFixture::store("setting.ini", stored);
-    connectDialog();
-    dialog->startSetup();
-    QCOMPARE(shown(), shownAfter);
-    QTRY_VERIFY(!pendingSteps());
-    QCOMPARE(this->calls(), calls);
-    QCOMPARE(onDisk(), storedAfter);
-}
-
-// The interface came back from a reset at its own defaults while the boxes
-// still show the stored choices: the next connect puts them all back.
-void TestSettings::storedChoicesComeBackAfterADeviceReset()
-{
-    startSim();
-    connectDialog();
-    choose(BufferSize, "64");
-    choose(SafeMode, "Enabled");
-    choose(SampleRate, "48000");
-    QTRY_VERIFY(!pendingSteps());
-
-    for (const char* reset : { "set buffer-size 256", "set usb-latency 16", "set safe-mode off", "set sample-rate 44100" })
-        QVERIFY(fixture->sim().command(QString::fromLatin1(reset).split(' ')));
-    fixture->sim().clearRecord();
-    QVERIFY(dialog->connect2Driver());
-    dialog->startSetup();
-    QTRY_VERIFY(!pendingSteps());
-    QVERIFY(calls().contains("io_set_sample_rate 48000"));
-    const QJsonObject state = fixture->sim().state();
-    QCOMPARE(state["bufferSize"].toInt(), 64);
-    QCOMPARE(state["usbLatency"].toInt(), 8);
-    QCOMPARE(state["safeMode"].toBool(), true);
-    QCOMPARE(state["sampleRate"].toInt(), 48000);
-    QCOMPARE(shown(), QStringList({ "64", "8", "48000", "Enabled" }));
-}
-
-// Nothing is sent, but it is the user's choice from now on.
-void TestSettings::choosingWhatTheDriverRunsStoresWithoutSending()
-{
-    startSim({ "set buffer-size 512", "set usb-latency 24" });
-    DeviceFixture::store("setting.ini", { { "Audio/BufferSize", "256" } });
-    connectDialog();
-    choose(BufferSize, "512");
-    choose(UsbLatency, "24");
-    QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }));
-    QCOMPARE(onDisk(), QStringList({ "Audio/BufferSize=512", "USB/LatencySize=24" }));
-}
-
-void TestSettings::sampleRateChangeStoresBeforeItsDeferredSteps()
-{
-    startSim({ "set sample-rate 44100" });
-    connectDialog();
-    choose(SampleRate, "48000");
-    QCOMPARE(onDisk(), QStringList({ "Audio/SampleRate=48000" }));
-    QCOMPARE(calls(), QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init" }));
-    QTRY_VERIFY(!pendingSteps());
-    QCOMPARE(calls().mid(4), QStringList({ kChipOff, kChipOn }));
-    QVERIFY(gapBeforeUs(1) >= kPauseMinUs);
-    QVERIFY(gapBeforeUs(3) >= kPauseMinUs);
-    QVERIFY(gapBeforeUs(4) >= kDeferredMinUs);
-    QVERIFY(gapBeforeUs(5) >= kDeferredMinUs);
-    QVERIFY(fixture->log().contains("设置采样频率完成"));
-    QCOMPARE(fixture->sim().state()["sampleRate"].toInt(), 48000);
-}
-
-void TestSettings::safeModeChangeStopsSwitchesAndRestarts()
-{
-    startSim();
-    connectDialog();
-    choose(SafeMode, "Enabled");
-    QCOMPARE(fixture->sim().state()["safeMode"].toBool(), true);
-    choose(SafeMode, "Disabled");
-    QCOMPARE(calls(), QStringList({ "io_stop_all_audio", "io_set_safe_mode_on", "io_restart_audio",
-                                    "io_stop_all_audio", "io_set_safe_mode_off", "io_restart_audio" }));
-    QCOMPARE(fixture->sim().state()["safeMode"].toBool(), false);
-    QCOMPARE(onDisk(), QStringList({ "USB/SlowMode=Disabled" }));
-}
-
-void TestSettings::bufferSizeChangeCapsTheUsbLatency_data()
-{
-    QTest::addColumn<QString>("latencyShown");
-    QTest::addColumn<int>("driverLatency");
-    QTest::addColumn<QString>("size");
-    QTest::addColumn<QString>("lowered"); // the latency set first, if any
-
-    QTest::newRow("64 at 16 frames") << "16" << 16 << "64" << "8";
-    // The box may already show the cap while the driver runs more.
-    QTest::newRow("64 at 16 frames, 8 shown") << "8" << 16 << "64" << "8";
-    QTest::newRow("128 at 24 frames") << "24" << 24 << "128" << "16";
-    QTest::newRow("256 at 32 frames") << "32" << 32 << "256" << "24";
-    QTest::newRow("1024 at 8 frames") << "8" << 8 << "1024" << "";
-}
-
-void TestSettings::bufferSizeChangeCapsTheUsbLatency()
-{
-    QFETCH(QString, latencyShown);
-    QFETCH(int, driverLatency);
-    QFETCH(QString, size);
-    QFETCH(QString, lowered);
-    startSim({ QStringLiteral("set usb-latency %1").arg(driverLatency), "set buffer-size 192" });
-    connectDialog();
-    // What the driver runs already: only reads reach it.
-    choose(UsbLatency, latencyShown);
-    DeviceFixture::removeIni("setting.ini");
-    fixture->sim().clearRecord();
-
-    choose(BufferSize, size);
-    QStringList expected { "io_get_buffer_size", "io_get_usb_buffer_size" };
-    QStringList stored { "Audio/BufferSize=" + size };
-    if (!lowered.isEmpty()) {
-        expected << "io_get_usb_buffer_size" << "io_stop_all_audio" << "io_set_usb_buffer_size " + lowered << "io_restart_audio";
-        stored << "USB/LatencySize=" + lowered;
-    }
-    expected << "io_stop_all_audio" << "io_set_buffer_size " + size << "io_restart_audio";
-    QCOMPARE(calls(), expected);
-    QCOMPARE(onDisk(), stored);
-    QCOMPARE(box(UsbLatency)->currentText(), lowered.isEmpty() ? latencyShown : lowered);
-}
-
-void TestSettings::failingStepEndsItsSequence_data()
-{
-    QTest::addColumn<int>("which");
-    QTest::addColumn<QString>("choice");
-    QTest::addColumn<QString>("failing"); // which call fails, and how often
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("applied"); // the value reached the driver before the failure
-    QTest::addColumn<QStringList>("stored");
-
-    const auto row = [](const char* name, Box which, const char* choice, const char* failing, const QStringList& calls,
-                        const char* message, bool applied, const QStringList& stored = {}) {
-        QTest::newRow(name) << int(which) << choice << failing << calls << QString::fromUtf8(message) << applied << stored;
-    };
-    const char* const stop = "停止音频失败，可能是驱动未正确加载或设备未连接。";
-    const char* const restart = "重新启动音频失败，可能是驱动未正确加载或设备未连接。";
-    const char* const setRate = "设置音频采样率失败，可能是驱动未正确加载或设备未连接。";
-    const char* const wdm = "设置WDM通道数量失败，可能是驱动未正确加载或设备未连接。";
-    const QStringList rate { "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init", kChipOff };
-    row("rate: stop", SampleRate, "48000", "io_stop_all_audio once", rate.mid(0, 1), stop, false);
-    row("rate: set", SampleRate, "48000", "io_set_sample_rate once", rate.mid(0, 2), setRate, false);
-    row("rate: wdm", SampleRate, "48000", "io_set_wdm_num once", rate.mid(0, 3), wdm, true);
-    row("rate: init", SampleRate, "48000", "io_audio_init once", rate.mid(0, 4), restart, true);
-    // The rate was stored before the deferred steps; chip-on never comes.
-    row("rate: chip off", SampleRate, "48000", "io_write_usb_control once", rate, "关闭OTG芯片失败，可能是驱动未正确加载或设备未连接。",
-        true, { "Audio/SampleRate=48000" });
-
-    const QStringList buffer { "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_buffer_size 512", "io_restart_audio" };
-    row("buffer: read size", BufferSize, "512", "io_get_buffer_size once", buffer.mid(0, 1), "获取音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。", false);
-    row("buffer: read latency", BufferSize, "512", "io_get_usb_buffer_size once", buffer.mid(0, 2), "获取USB延迟大小失败，可能是驱动未正确加载或设备未连接。", false);
-    row("buffer: set", BufferSize, "512", "io_set_buffer_size once", buffer.mid(0, 4), "设置音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。", false);
-    row("buffer: restart", BufferSize, "512", "io_restart_audio once", buffer, restart, true);
-
-    const QStringList latency { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio" };
-    row("latency: stop", UsbLatency, "32", "io_stop_all_audio once", latency.mid(0, 2), stop, false);
-    row("latency: set", UsbLatency, "32", "io_set_usb_buffer_size once", latency.mid(0, 3), "设置USB延迟大小失败，可能是驱动未正确加载或设备未连接。", false);
-    row("latency: restart", UsbLatency, "32", "io_restart_audio once", latency, restart, true);
-
-    const QStringList safeMode { "io_stop_all_audio", "io_set_safe_mode_on", "io_restart_audio" };
-    row("safe mode: stop", SafeMode, "Enabled", "io_stop_all_audio once", safeMode.mid(0, 1), stop, false);
-    row("safe mode: switch", SafeMode, "Enabled", "io_set_safe_mode_on once", safeMode.mid(0, 2), "设置USB慢速模式失败，可能是驱动未正确加载或设备未连接。", false);
-    row("safe mode: restart", SafeMode, "Enabled", "io_restart_audio once", safeMode, restart, true);
-
-    // Loading finds the driver at the stored buffer size and only stores it.
-    const QStringList startup { "io_get_buffer_size", "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100",
-                                "io_set_wdm_num 4", kChipOff, kChipOn, "io_audio_init" };
-    const QStringList loaded { "Audio/BufferSize=192" };
-    row("start-up: stop", StartUp, "44100", "io_stop_all_audio once", startup.mid(0, 3), stop, true, loaded);
-    row("start-up: set", StartUp, "44100", "io_set_sample_rate once", startup.mid(0, 4), setRate, true, loaded);
-    row("start-up: wdm", StartUp, "44100", "io_set_wdm_num once", startup.mid(0, 5), wdm, true, loaded);
-    // Unlike the rate change, start-up goes on to initialise the engine.
-    row("start-up: both chip steps", StartUp, "44100", "io_write_usb_control 2", startup,
-        "开启OTG芯片失败，可能是驱动未正确加载或设备未连接。", true, loaded);
-    row("start-up: init", StartUp, "44100", "io_audio_init once", startup, "初始化音频失败，可能是驱动未正确加载或设备未连接。", true, loaded);
-}
-
-// Nothing is rolled back and nothing comes later; the box shows what the
-// driver runs, and putting it back ran nothing.
-void TestSettings::failingStepEndsItsSequence()
-{
-    QFETCH(int, which);
-    QFETCH(QString, choice);
-    QFETCH(QString, failing);
-    QFETCH(QStringList, calls);
-    QFETCH(QString, message);
-    QFETCH(bool, applied);
-    QFETCH(QStringList, stored);
-
-    startSim({ "set buffer-size 192", "fail " + failing });
-    connectDialog();
-    const Box changed = which == StartUp ? SampleRate : Box(which);
-    const QString before = box(changed)->currentText();
-    if (which == StartUp)
-        dialog->startSetup();
-    else
-        choose(changed, choice);
-    QTRY_VERIFY(!pendingSteps());
-    QVERIFY(fixture->log().contains(message));
-    QCOMPARE(this->calls(), calls);
-    QCOMPARE(onDisk(), stored);
-    QCOMPARE(box(changed)->currentText(), applied ? choice : before);
-}
-
-void TestSettings::withoutADeviceEachChangeFailsAtItsFirstStep()
-{
-    startSim();
-    openDialog(); // never connected: the dialog has no channel at all
-    choose(SampleRate, "48000");
-    choose(SafeMode, "Enabled");
-    choose(BufferSize, "64");
-    choose(UsbLatency, "32");
-    QVERIFY(!pendingSteps());
-    QCOMPARE(fixture->log().count(kStopFailed), 3); // rate, safe mode, and latency after its ignored read
-    QCOMPARE(fixture->log().count(kGetBufferFailed), 1);
-    QVERIFY(fixture->sim().calls().isEmpty());
-    QCOMPARE(onDisk(), QStringList());
-    QCOMPARE(shown(), QStringList({ "48", "8", "44100", "Disabled" }));
-}
-
-// Requests are read in turn, also from clients that wrote and went away
-// while the listener paused; word 4 alone asks for the dialog.
-void TestSettings::asioRequestsShowTheDialog()
-{
-    startSim();
-    openDialog();
-    asioRequest({ "1", "2", "3", "4", "0" });
-    asioRequest({ "--hex", "0102" }); // missing bytes read as zeros
-    asioRequest({ "--length", "2000" });
-    asioRequest({ "7", "8", "9", "10", "4294967295" });
-    QTRY_VERIFY(dialog->isVisible());
-    QVERIFY(dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QCOMPARE(fixture->log().count(kShownByAsio), 1);
-    QVERIFY(fixture->log().contains("Received data from pipe: 1 2 3 4 0"));
-    QVERIFY(fixture->log().contains("Received data from pipe: 513 0 0 0 0"));
-    QVERIFY(fixture->log().contains("Error reading from pipe. Error code: 234"));
-    QVERIFY(fixture->log().contains("Received data from pipe: 7 8 9 10 4294967295"));
-
-    dialog->showMinimized();
-    asioRequest({ "0", "0", "0", "0", "1" });
-    QTRY_COMPARE(fixture->log().count(kShownByAsio), 2);
-    QVERIFY(!dialog->isMinimized());
-
-    // A client that connects and says nothing is dropped, and the next one served.
-    std::uint32_t error = 0;
-    const platform::PipeHandle silent = platform::openPipe(kAsioToPanel.toStdWString(), error);
-    QVERIFY(silent != platform::kInvalidPipeHandle);
-    asioRequest({ "0", "0", "0", "0", "1" });
-    QTRY_COMPARE(fixture->log().count(kShownByAsio), 3);
-    QVERIFY(fixture->log().contains("Error reading from pipe. Error code: 121"));
-    platform::closePipe(silent);
-}
-
-void TestSettings::okSendsOneResetNoticeOrLogsWhyNot()
-{
-    startSim();
-    openDialog();
-    QPushButton* ok = dialog->findChild<QPushButton*>();
-    dialog->show();
-    QTest::mouseClick(ok, Qt::LeftButton);
-    QVERIFY(dialog->isHidden());
-    QTRY_COMPARE(fixture->sim().state()["asio"].toObject()["notices"].toInt(), 1);
-    const QJsonObject asio = fixture->sim().state()["asio"].toObject();
-    QCOMPARE(asio["messages"].toInt(), 1);
-    QCOMPARE(asio["lastMessage"].toString(), QStringLiteral("31"));
-
-    // Nobody serves the notice pipe: the dialog hides all the same.
-    QVERIFY(fixture->sim().command({ "asio-serve", "off" }));
-    dialog->show();
-    QTest::mouseClick(ok, Qt::LeftButton);
-    QVERIFY(dialog->isHidden());
-    QVERIFY(fixture->log().contains("Error: Could not open pipe. Error code: 2"));
-}
-
-// The listener's wait is released and its pipe closed last; without a pipe
-// it retries and still stops.
-void TestSettings::theListenerStopsWithTheDialog()
-{
-    openDialog();
-    dialog.reset();
-    QCOMPARE(fixture->log().lines().last(), QStringLiteral("Pipe closed."));
-    QVERIFY(!fixture->log().contains("No data received from pipe."));
-
-    // A file where the pipe directory belongs makes the pipe impossible.
-    const QString pipeDir = fixture->environment().baseDir() + "/pipe";
-    QDir(pipeDir).removeRecursively();
-    QFile blocker(pipeDir);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    fixture->log().clear();
-    dialog = std::make_unique<Settings>();
-    QVERIFY(fixture->log().contains("Failed to create named pipe in ThreadSettingsPip."));
-    QTRY_VERIFY(fixture->log().count("Error connecting to pipe. Error code: 6") >= 2);
-    QVERIFY(fixture->log().count("No data received from pipe.") >= 2);
-    dialog.reset();
-    QVERIFY(!fixture->log().contains("Pipe closed."));
-    QVERIFY(QFile::remove(pipeDir));
-}
-
-void TestSettings::pipeAsioServesOneMessagePerClient()
-{
-    const std::wstring path = L"\\\\.\\pipe\\KestrumSettingsTest";
-    PipeASIO pipe(QString::fromStdWString(path));
-    QVERIFY(pipe.createPipe());
-
-    // The read takes the message and copies exactly the bytes that came.
-    std::uint32_t error = 0;
-    platform::PipeHandle client = platform::openPipe(path, error);
-    QVERIFY(platform::writePipe(client, "abc", 3, error));
-    char buffer[PipeASIO::kMessageCapacity];
-    std::memset(buffer, 'z', sizeof buffer);
-    QVERIFY(pipe.read(buffer));
-    QCOMPARE(QByteArray(buffer, 4), QByteArray("abcz"));
-    platform::closePipe(client);
-
-    // Each client gets one exchange, then is dropped.
-    client = platform::openPipe(path, error);
-    QVERIFY(pipe.write("1"));
-    std::uint32_t length = 0;
-    QVERIFY(platform::readPipe(client, buffer, sizeof buffer, length, error));
-    QCOMPARE(QByteArray(buffer, int(length)), QByteArray("1"));
-    QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error));
-    platform::closePipe(client);
-
-    pipe.close();
-    pipe.close();
-    QCOMPARE(fixture->log().count("Pipe closed."), 1);
-    QVERIFY(!pipe.read(buffer));
-    QVERIFY(!pipe.write("1"));
-    QVERIFY(!PipeASIO(QStringLiteral("KestrumSettingsTest")).createPipe());
-}
 
 QTEST_MAIN(TestSettings)
 #include "tst_settings.moc"
