@@ -24,18 +24,17 @@
 namespace {
 
 // Answers every message box that opens while it lives, so that a modal box
-// does not block the test, and keeps the text of each.
+// does not block the test, and keeps what each said.
 class BoxCloser
 {
 public:
     BoxCloser()
     {
         QObject::connect(&timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            texts << box->windowTitle() + ": " + box->text() + (box->parentWidget() ? " (owned)" : "");
-            box->done(QMessageBox::Ok);
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->windowTitle() + ": " + box->text() + (box->parentWidget() ? " (owned)" : "");
+                box->done(QMessageBox::Ok);
+            }
         });
         timer.start(10);
     }
@@ -51,13 +50,13 @@ protected:
     void closeEvent(QCloseEvent* event) override { event->ignore(); }
 };
 
+// The menu's entries, top to bottom (2 is the separator).
+enum Entry { Version, Quit, Settings = 3, MainWindow, Refresh, SoundPanel };
+
 QAction* entry(TrayIcon& tray, int index)
 {
     return tray.contextMenu()->actions().value(index);
 }
-
-// The menu's entries, top to bottom (2 is the separator).
-enum Entry { Version, Quit, Settings = 3, MainWindow, Refresh, SoundPanel };
 
 } // namespace
 
@@ -68,198 +67,152 @@ class TestTray : public QObject
 private slots:
     // After the test framework took the message handler, so the log is captured.
     void initTestCase() { log = std::make_unique<LogCapture>(); }
-    void init();
+    // The stand-in programs come first on PATH; each test writes its own.
+    void init()
+    {
+        log->clear();
+        QDir(programs.path()).removeRecursively();
+        QDir().mkpath(programs.path());
+        if (!qgetenv("PATH").startsWith(programs.path().toLocal8Bit()))
+            qputenv("PATH", programs.path().toLocal8Bit() + ":" + qgetenv("PATH"));
+    }
 
-    void aClickOrTheMenuShowsTheMainWindow_data();
-    void aClickOrTheMenuShowsTheMainWindow();
-    void theMenuBringsTheSettingsToTheFront();
-    void aMissingWindowIsReportedInAWarningBox_data();
-    void aMissingWindowIsReportedInAWarningBox();
-    void theSoundPanelStartsControlExe();
-    void theShellRestartRunsCmdExe_data();
-    void theShellRestartRunsCmdExe();
-    void setpngTakesTheIconFromAnExistingFile();
-    void quitEndsTheProgramWhateverTheWindowsDo();
+    void whatAClickOrAnEntryOpens_data()
+    {
+        QTest::addColumn<int>("action"); // an activation reason, or minus a menu entry
+        QTest::addColumn<bool>("linked");
+        QTest::addColumn<QString>("opens");
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true << "main window";
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true << "main window";
+        QTest::newRow("main window entry") << -MainWindow << true << "main window";
+        QTest::newRow("settings entry") << -Settings << true << "settings";
+        QTest::newRow("right click") << int(QSystemTrayIcon::Context) << true << "";
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << true << "";
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << true << "";
+        QTest::newRow("no main window") << -MainWindow << false << "警告: 主窗口未设置，请先设置主窗口。";
+        QTest::newRow("no settings") << -Settings << false << "警告: 设置窗口未设置，请先设置设置窗口。";
+    }
+
+    // The main window starts hidden, the settings shown but behind another
+    // window, so that bringing it to the front takes more than showing it.
+    void whatAClickOrAnEntryOpens()
+    {
+        QFETCH(int, action);
+        QFETCH(bool, linked);
+        QFETCH(QString, opens);
+        QWidget mainWindow, settings, other;
+        TrayIcon tray;
+        if (linked) {
+            tray.MainwindowInput(&mainWindow);
+            tray.MainwindowInput(nullptr); // leaves the link as it was
+            tray.setSettings(&settings);
+        }
+        settings.show();
+        other.show();
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        BoxCloser closer;
+        if (action < 0)
+            entry(tray, -action)->trigger();
+        else
+            emit tray.activated(QSystemTrayIcon::ActivationReason(action));
+        QCOMPARE(mainWindow.isVisible(), opens == "main window");
+        if (linked)
+            QTRY_COMPARE(QApplication::activeWindow(), opens == "main window" ? &mainWindow : opens == "settings" ? &settings : &other);
+        QCOMPARE(closer.texts, linked ? QStringList() : QStringList { opens });
+    }
+
+    void theSoundPanelStartsControlExe()
+    {
+        writeProgram("control.exe", "echo \"$@\" > control.args\n");
+        TrayIcon tray;
+        BoxCloser closer;
+        entry(tray, SoundPanel)->trigger();
+        QTRY_COMPARE(written("control.args"), QByteArray("mmsys.cpl\n"));
+        QVERIFY(log->contains("声音设置面板已打开。"));
+        QFile::remove(programs.filePath("control.exe"));
+        entry(tray, SoundPanel)->trigger();
+        QCOMPARE(closer.texts, QStringList { "错误: 无法打开声音设置面板，请检查系统设置。" });
+        QCOMPARE(log->count("声音设置面板已打开。"), 1);
+    }
+
+    void theShellRestartRunsCmdExe_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("restarted")
+            << QByteArray("[ \"$#\" = 2 ] && [ \"$1\" = /c ] && [ \"$2\" = 'taskkill /f /im explorer.exe && start explorer.exe' ]\n")
+            << QStringList { "资源管理器已成功重启" };
+        QTest::newRow("non-zero exit") << QByteArray("echo not found\necho denied >&2\nexit 128\n")
+                                       << QStringList { "命令执行失败，退出代码: 128", "输出: \"not found\\n\"", "错误输出: \"denied\\n\"" };
+        // A command killed on its way must not pass for a success.
+        QTest::newRow("killed") << QByteArray("kill -9 $$\n") << QStringList { "命令执行失败，退出代码: 9", "输出: \"\"", "错误输出: \"\"" };
+        // One that hangs is given up after five seconds and does not outlive the call.
+        QTest::newRow("hangs") << QByteArray("echo $$ > cmd.pid\nexec sleep 60\n")
+                               << QStringList { "重启资源管理器超时", "错误信息: \"Process operation timed out\"" };
+    }
+
+    void theShellRestartRunsCmdExe()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, lines);
+        writeProgram("cmd.exe", script);
+        TrayIcon tray;
+        entry(tray, Refresh)->trigger();
+        QCOMPARE(log->lines(), lines);
+        if (const int pid = written("cmd.pid").trimmed().toInt())
+            QCOMPARE(::kill(pid, 0), -1);
+    }
+
+    void setpngTakesTheIconFromAnExistingFile()
+    {
+        TrayIcon tray;
+        tray.setpng(environment.root() + "/missing.png");
+        QVERIFY(tray.toolTip().isEmpty());
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(environment.root() + "/red.png"));
+        tray.setpng(environment.root() + "/red.png");
+        QCOMPARE(tray.icon().pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+        QVERIFY(!tray.toolTip().isEmpty());
+    }
+
+    // Closing windows never ends the program; quitting does, whatever they do.
+    void quitEndsTheProgramWhateverTheWindowsDo()
+    {
+        TrayIcon tray;
+        QVERIFY(!tray.icon().isNull());
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+        // The version comes first, greyed out, and quitting is apart from the windows.
+        QCOMPARE(tray.contextMenu()->actions().size(), 7);
+        QVERIFY(!entry(tray, Version)->isEnabled() && entry(tray, 2)->isSeparator());
+        RefusesToClose stubborn;
+        stubborn.show();
+        // Ends a loop that quitting failed to end, with a code of its own.
+        QTimer::singleShot(3000, &tray, [] { QCoreApplication::exit(1); });
+        QTimer::singleShot(0, &tray, [&] { entry(tray, Quit)->trigger(); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
 
 private:
-    void writeProgram(const QString& name, const QByteArray& script);
-    QByteArray written(const QString& name) const;
+    void writeProgram(const QString& name, const QByteArray& script)
+    {
+        QFile file(programs.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\ncd \"$(dirname \"$0\")\"\n" + script);
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // What a stand-in program left beside itself.
+    QByteArray written(const QString& name) const
+    {
+        QFile file(programs.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     TestEnvironment environment;
     QTemporaryDir programs;
     std::unique_ptr<LogCapture> log;
 };
-
-// The stand-in programs come first on PATH; each test writes its own.
-void TestTray::init()
-{
-    log->clear();
-    QDir(programs.path()).removeRecursively();
-    QDir().mkpath(programs.path());
-    if (!qgetenv("PATH").startsWith(programs.path().toLocal8Bit()))
-        qputenv("PATH", programs.path().toLocal8Bit() + ":" + qgetenv("PATH"));
-}
-
-void TestTray::writeProgram(const QString& name, const QByteArray& script)
-{
-    QFile file(programs.filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\ncd \"$(dirname \"$0\")\"\n" + script);
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// What a stand-in program left beside itself.
-QByteArray TestTray::written(const QString& name) const
-{
-    QFile file(programs.filePath(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void TestTray::aClickOrTheMenuShowsTheMainWindow_data()
-{
-    QTest::addColumn<int>("reason"); // an activation reason, or -1 for the menu entry
-    QTest::addColumn<bool>("shows");
-    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
-    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-    QTest::newRow("menu entry") << -1 << true;
-    QTest::newRow("right click") << int(QSystemTrayIcon::Context) << false;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
-}
-
-void TestTray::aClickOrTheMenuShowsTheMainWindow()
-{
-    QFETCH(int, reason);
-    QFETCH(bool, shows);
-    QWidget mainWindow;
-    TrayIcon tray;
-    tray.MainwindowInput(&mainWindow);
-    tray.MainwindowInput(nullptr); // leaves the link as it was
-    BoxCloser closer;
-    if (reason < 0)
-        entry(tray, MainWindow)->trigger();
-    else
-        emit tray.activated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(mainWindow.isVisible(), shows);
-    if (shows)
-        QTRY_COMPARE(QApplication::activeWindow(), &mainWindow);
-    QCoreApplication::processEvents();
-    QCOMPARE(closer.texts, QStringList());
-}
-
-void TestTray::theMenuBringsTheSettingsToTheFront()
-{
-    QWidget mainWindow;
-    QWidget settings;
-    TrayIcon tray;
-    tray.MainwindowInput(&mainWindow);
-    tray.setSettings(&settings);
-    // The version comes first, greyed out, and quitting is apart from the windows.
-    QCOMPARE(tray.contextMenu()->actions().size(), 7);
-    QVERIFY(!entry(tray, Version)->isEnabled() && entry(tray, 2)->isSeparator());
-    QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
-    QVERIFY(!tray.icon().isNull());
-
-    // Already shown, but behind the main window.
-    settings.show();
-    mainWindow.show();
-    mainWindow.activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), &mainWindow);
-    entry(tray, Settings)->trigger();
-    QTRY_COMPARE(QApplication::activeWindow(), &settings);
-    QVERIFY(settings.isVisible());
-}
-
-void TestTray::aMissingWindowIsReportedInAWarningBox_data()
-{
-    QTest::addColumn<int>("menuEntry");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("main window") << int(MainWindow) << "警告: 主窗口未设置，请先设置主窗口。";
-    QTest::newRow("settings") << int(Settings) << "警告: 设置窗口未设置，请先设置设置窗口。";
-}
-
-void TestTray::aMissingWindowIsReportedInAWarningBox()
-{
-    QFETCH(int, menuEntry);
-    QFETCH(QString, text);
-    TrayIcon tray;
-    BoxCloser closer;
-    entry(tray, menuEntry)->trigger();
-    QCOMPARE(closer.texts, QStringList { text });
-}
-
-void TestTray::theSoundPanelStartsControlExe()
-{
-    writeProgram("control.exe", "echo \"$@\" > control.args\n");
-    TrayIcon tray;
-    BoxCloser closer;
-    entry(tray, SoundPanel)->trigger();
-    QTRY_COMPARE(written("control.args"), QByteArray("mmsys.cpl\n"));
-    QCOMPARE(log->lines(), QStringList("声音设置面板已打开。"));
-    QCOMPARE(closer.texts, QStringList());
-
-    QFile::remove(programs.filePath("control.exe"));
-    entry(tray, SoundPanel)->trigger();
-    QCOMPARE(closer.texts, QStringList { "错误: 无法打开声音设置面板，请检查系统设置。" });
-    QCOMPARE(log->count("声音设置面板已打开。"), 1);
-}
-
-void TestTray::theShellRestartRunsCmdExe_data()
-{
-    QTest::addColumn<QByteArray>("script");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("restarted")
-        << QByteArray("[ \"$#\" = 2 ] && [ \"$1\" = /c ] && [ \"$2\" = 'taskkill /f /im explorer.exe && start explorer.exe' ]\n")
-        << QStringList { "资源管理器已成功重启" };
-    QTest::newRow("non-zero exit") << QByteArray("echo not found\necho denied >&2\nexit 128\n")
-                                   << QStringList { "命令执行失败，退出代码: 128", "输出: \"not found\\n\"", "错误输出: \"denied\\n\"" };
-    // A command killed on its way must not pass for a success.
-    QTest::newRow("killed") << QByteArray("kill -9 $$\n")
-                            << QStringList { "命令执行失败，退出代码: 9", "输出: \"\"", "错误输出: \"\"" };
-    // A command that hangs is given up after five seconds and does not outlive the call.
-    QTest::newRow("hangs") << QByteArray("echo $$ > cmd.pid\nexec sleep 60\n")
-                           << QStringList { "重启资源管理器超时", "错误信息: \"Process operation timed out\"" };
-}
-
-void TestTray::theShellRestartRunsCmdExe()
-{
-    QFETCH(QByteArray, script);
-    QFETCH(QStringList, lines);
-    writeProgram("cmd.exe", script);
-    TrayIcon tray;
-    entry(tray, Refresh)->trigger();
-    QCOMPARE(log->lines(), lines);
-    if (const int pid = written("cmd.pid").trimmed().toInt())
-        QCOMPARE(::kill(pid, 0), -1);
-}
-
-void TestTray::setpngTakesTheIconFromAnExistingFile()
-{
-    TrayIcon tray;
-    const qint64 ownIcon = tray.icon().cacheKey();
-    tray.setpng(environment.root() + "/missing.png");
-    QCOMPARE(tray.icon().cacheKey(), ownIcon);
-    QVERIFY(tray.toolTip().isEmpty());
-
-    QImage red(16, 16, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    QVERIFY(red.save(environment.root() + "/red.png"));
-    tray.setpng(environment.root() + "/red.png");
-    QCOMPARE(tray.icon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
-    QVERIFY(!tray.toolTip().isEmpty());
-}
-
-void TestTray::quitEndsTheProgramWhateverTheWindowsDo()
-{
-    TrayIcon tray;
-    RefusesToClose stubborn;
-    stubborn.show();
-    // Ends a loop that quitting failed to end, with a code of its own.
-    QTimer::singleShot(3000, &tray, [] { QCoreApplication::exit(1); });
-    QTimer::singleShot(0, &tray, [&] { entry(tray, Quit)->trigger(); });
-    QCOMPARE(QApplication::exec(), 0);
-}
 
 QTEST_MAIN(TestTray)
 #include "tst_tray.moc"
