@@ -67,7 +67,7 @@ await "$sim" status
 "$panel" > "$world/panel.log" 2>&1 &
 panel_pid=$!
 # Found: the panel was built and sent its mixer record.
-await bash -c '"$1" record | grep -q "\"name\":\"io_set_mixer\""' _ "$sim"
+await bash -c '"$1" report | grep -q "\"name\":\"io_set_mixer\""' _ "$sim"
 
 # utime + stime of all threads, in clock ticks.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$panel_pid/stat"; }
@@ -83,7 +83,7 @@ ticks_after=$(cpu_ticks)
 switches_after=$(switches)
 rss_anon_kib=$(status_kib RssAnon)
 hwm_kib=$(status_kib VmHWM)
-calls=$("$sim" record | grep -o '"kind":"call"' | wc -l)
+calls=$("$sim" report | grep -o '"kind":"call"' | wc -l)
 
 cpu_ms=$(( (ticks_after - ticks_before) * 1000 / $(getconf CLK_TCK) ))
 wakeups=$((switches_after - switches_before))

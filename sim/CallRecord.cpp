@@ -10,20 +10,20 @@ QJsonObject entryToJson(const CallEntry& entry)
 {
     QJsonObject json {
         { QStringLiteral("seq"), static_cast<qint64>(entry.seq) },
-        { QStringLiteral("t_us"), entry.timeUs },
+        { QStringLiteral("timeUs"), entry.timeUs },
     };
     // Pipe connections are not device connections: their messages carry no number.
     if (entry.kind != CallEntry::Kind::AsioNotice && entry.kind != CallEntry::Kind::AsioRequest)
         json.insert(QStringLiteral("conn"), static_cast<qint64>(entry.connection));
     switch (entry.kind) {
     case CallEntry::Kind::AsioNotice:
-        json.insert(QStringLiteral("kind"), QStringLiteral("asio-notice"));
+        json.insert(QStringLiteral("kind"), QStringLiteral("asioNotice"));
         json.insert(QStringLiteral("in"), QString::fromLatin1(entry.input.toHex()));
         break;
     case CallEntry::Kind::AsioRequest:
-        json.insert(QStringLiteral("kind"), QStringLiteral("asio-request"));
+        json.insert(QStringLiteral("kind"), QStringLiteral("asioRequest"));
         json.insert(QStringLiteral("out"), QString::fromLatin1(entry.output.toHex()));
-        json.insert(QStringLiteral("status"), entry.ok);
+        json.insert(QStringLiteral("status"), entry.ok ? 1 : 0);
         json.insert(QStringLiteral("error"), static_cast<qint64>(entry.error));
         break;
     case CallEntry::Kind::Open:

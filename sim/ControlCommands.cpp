@@ -52,8 +52,8 @@ controlprotocol::Reply ControlCommands::execute(const QStringList& command)
 {
     static const QHash<QString, Handler> handlers {
         { QStringLiteral("status"), &ControlCommands::status },
-        { QStringLiteral("state"), &ControlCommands::state },
-        { QStringLiteral("record"), &ControlCommands::record },
+        { QStringLiteral("report"), &ControlCommands::report },
+        { QStringLiteral("reset"), &ControlCommands::reset },
         { QStringLiteral("clear"), &ControlCommands::clear },
         { QStringLiteral("fail"), &ControlCommands::fail },
         { QStringLiteral("slow"), &ControlCommands::slow },
@@ -84,18 +84,23 @@ controlprotocol::Reply ControlCommands::status(const QStringList& arguments)
     return Reply::success(StateReport(m_simulator).toText());
 }
 
-controlprotocol::Reply ControlCommands::state(const QStringList& arguments)
+controlprotocol::Reply ControlCommands::report(const QStringList& arguments)
 {
     if (!arguments.isEmpty())
-        return usage(QStringLiteral("state"));
-    return Reply::success(QString::fromUtf8(QJsonDocument(StateReport(m_simulator).toJson()).toJson(QJsonDocument::Compact)));
+        return usage(QStringLiteral("report"));
+    const QJsonObject report {
+        { QStringLiteral("state"), StateReport(m_simulator).toJson() },
+        { QStringLiteral("calls"), m_simulator.record().toJson() },
+    };
+    return Reply::success(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
 }
 
-controlprotocol::Reply ControlCommands::record(const QStringList& arguments)
+controlprotocol::Reply ControlCommands::reset(const QStringList& arguments)
 {
     if (!arguments.isEmpty())
-        return usage(QStringLiteral("record"));
-    return Reply::success(QString::fromUtf8(QJsonDocument(m_simulator.record().toJson()).toJson(QJsonDocument::Compact)));
+        return usage(QStringLiteral("reset"));
+    m_simulator.device().reset();
+    return Reply::success(QStringLiteral("device settings back to power-on defaults"));
 }
 
 controlprotocol::Reply ControlCommands::clear(const QStringList& arguments)

@@ -19,8 +19,8 @@ private:
     using Handler = Reply (ControlCommands::*)(const QStringList& arguments);
 
     Reply status(const QStringList& arguments);
-    Reply state(const QStringList& arguments);
-    Reply record(const QStringList& arguments);
+    Reply report(const QStringList& arguments);
+    Reply reset(const QStringList& arguments);
     Reply clear(const QStringList& arguments);
     Reply fail(const QStringList& arguments);
     Reply slow(const QStringList& arguments);

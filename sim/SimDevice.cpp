@@ -51,6 +51,14 @@ SimReply SimDevice::handle(quint32 code, const QByteArray& input, quint32 output
     return apply(code, input);
 }
 
+void SimDevice::reset()
+{
+    DeviceState defaults;
+    defaults.pid = m_state.pid;
+    defaults.firmware = m_state.firmware;
+    m_state = defaults;
+}
+
 SimReply SimDevice::apply(quint32 code, const QByteArray& input)
 {
     switch (code) {

@@ -10,6 +10,8 @@ class SimDevice
 {
 public:
     SimReply handle(quint32 code, const QByteArray& input, quint32 outputCapacity);
+    // Power-on defaults, as a device reset gives; the model and firmware stay.
+    void reset();
 
     DeviceState& state() { return m_state; }
     const DeviceState& state() const { return m_state; }

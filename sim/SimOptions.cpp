@@ -23,9 +23,10 @@ everything after it belongs to the command):
 
 Commands:
   status                              the device state, readable
-  state                               the device state as JSON
-  record                              the call record as JSON
+  report                              {"state": {...}, "calls": [...]}: the device state
+                                      and the call record as JSON
   clear                               empty the call record
+  reset                               device settings back to power-on defaults
   fail <code|name> once|always|off|<N> [error]
                                       make the next call(s) of a code fail (error 31 by default)
   fail all off                        no code fails any more

@@ -129,7 +129,7 @@ QJsonObject StateReport::toJson() const
         { QStringLiteral("bufferSize"), static_cast<qint64>(state.bufferSize) },
         { QStringLiteral("usbLatency"), static_cast<qint64>(state.usbLatency) },
         { QStringLiteral("safeMode"), state.safeMode },
-        { QStringLiteral("wdm"), static_cast<qint64>(state.wdmCount) },
+        { QStringLiteral("wdmCount"), static_cast<qint64>(state.wdmCount) },
         { QStringLiteral("audioRunning"), state.audioRunning },
         { QStringLiteral("audioInits"), state.audioInits },
         { QStringLiteral("audioRestarts"), state.audioRestarts },

@@ -113,7 +113,7 @@ await() {
     done
     return 1
 }
-received() { kestrum-sim record | grep -q "\"name\":\"$1\""; }
+received() { kestrum-sim report | grep -q "\"name\":\"$1\""; }
 # Gone, or a zombie waiting to be reaped by this script.
 ended() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ]; }
 # An entry's command as the session runs it: words, no field codes.

@@ -148,8 +148,8 @@ private slots:
         QVERIFY(gapBeforeUs(1) >= kPauseUs && gapBeforeUs(3) >= kPauseUs);
         QVERIFY(gapBeforeUs(4) >= kDeferredUs && gapBeforeUs(5) >= kDeferredUs);
 
-        for (const char* reset : { "set buffer-size 256", "set usb-latency 16", "set safe-mode off", "set sample-rate 44100" })
-            QVERIFY(sim().command(QString::fromLatin1(reset).split(' ')));
+        QVERIFY(sim().reset());
+        sim().clearRecord();
         QVERIFY(dialog->connect2Driver());
         dialog->startSetup();
         QTRY_VERIFY(!pendingSteps());
@@ -157,7 +157,8 @@ private slots:
         QCOMPARE(state["bufferSize"].toInt(), 64);
         QCOMPARE(state["usbLatency"].toInt(), 8);
         QCOMPARE(state["safeMode"].toBool(), true);
-        QCOMPARE(state["sampleRate"].toInt(), 48000);
+        // The device's own default rate is the chosen one, so the call shows it was set.
+        QVERIFY(calls().contains("io_set_sample_rate 48000"));
     }
 
     // Nothing is sent, but it is the user's choice from now on.
@@ -453,7 +454,7 @@ private:
     qint64 gapBeforeUs(int call)
     {
         const QList<QJsonObject> all = sim().calls();
-        return all.at(call)["t_us"].toInteger() - all.at(call - 1)["t_us"].toInteger();
+        return all.at(call)["timeUs"].toInteger() - all.at(call - 1)["timeUs"].toInteger();
     }
     // A deferred step of a sequence is still to come.
     bool pendingSteps() const

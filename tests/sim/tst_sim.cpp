@@ -250,6 +250,7 @@ private slots:
     void slowReplyMakesCallerGiveUp();
     void unplugDropsConnectionsAndPlugRestores();
     void reportsMeterLevels();
+    void resetRestoresPowerOnDefaults();
     void recordsCallsAndConnectionsInOrder();
     void runsSideBySideOnOtherBuses();
     void commandLineClient();
@@ -339,7 +340,7 @@ void TestSim::roundTripsState_data()
     QTest::newRow("sample rate") << iocode::kSetSampleRate << iocode::kGetSampleRate << littleEndian(96000, 4) << "sampleRate";
     QTest::newRow("buffer size") << iocode::kSetBufferSize << iocode::kGetBufferSize << littleEndian(64, 4) << "bufferSize";
     QTest::newRow("usb latency") << iocode::kSetUsbBufferSize << iocode::kGetUsbBufferSize << littleEndian(4, 4) << "usbLatency";
-    QTest::newRow("wdm") << iocode::kSetWdmNum << iocode::kGetWdmNum << littleEndian(8, 4) << "wdm";
+    QTest::newRow("wdm") << iocode::kSetWdmNum << iocode::kGetWdmNum << littleEndian(8, 4) << "wdmCount";
     QTest::newRow("master volume") << iocode::kSetMasterVolume << iocode::kGetMasterVolume << littleEndian(0x8001, 2) << "masterVolume";
     QTest::newRow("master mute") << iocode::kSetMasterMute << iocode::kGetMasterMute << littleEndian(1, 1) << "masterMute";
 }
@@ -521,6 +522,30 @@ void TestSim::unplugDropsConnectionsAndPlugRestores()
     QCOMPARE(again.read(iocode::kGetSampleRate, 4), 44100);
 }
 
+void TestSim::resetRestoresPowerOnDefaults()
+{
+    OpenDevice device;
+    const QJsonObject defaults = m_sim->state();
+    QVERIFY(m_sim->command({ "model", "KQ" }));
+    QVERIFY(device.call(iocode::kSetSampleRate, littleEndian(96000, 4)).ok);
+    QVERIFY(device.call(iocode::kSetSafeModeOn).ok);
+    QVERIFY(device.call(iocode::kStopAllAudio).ok);
+    QVERIFY(device.call(iocode::kSetMasterMute, littleEndian(1, 1)).ok);
+    QVERIFY(device.call(iocode::kSetMixer, mixerRecord()).ok);
+    QVERIFY(device.call(iocode::kWriteUsbControl, usbPacket(0x5B, 1, 1)).ok);
+    QVERIFY(device.call(iocode::kWriteUsbControl, usbPacket(0x5E, 0)).ok);
+    const int recorded = m_sim->record().size();
+
+    QVERIFY(m_sim->reset());
+    QJsonObject state = m_sim->state();
+    QCOMPARE(state["model"].toString(), QString("KQ"));
+    state["model"] = defaults["model"];
+    state["pid"] = defaults["pid"];
+    QCOMPARE(state, defaults);
+    QCOMPARE(m_sim->record().size(), recorded);
+    QCOMPARE(device.read(iocode::kGetSampleRate, 4), 48000);
+}
+
 void TestSim::reportsMeterLevels()
 {
     OpenDevice device;
@@ -573,7 +598,7 @@ void TestSim::recordsCallsAndConnectionsInOrder()
     QCOMPARE(record[4]["reason"].toString(), QString("client"));
     for (qsizetype i = 1; i < record.size(); ++i) {
         QVERIFY(record[i]["seq"].toInteger() > record[i - 1]["seq"].toInteger());
-        QVERIFY(record[i]["t_us"].toInteger() >= record[i - 1]["t_us"].toInteger());
+        QVERIFY(record[i]["timeUs"].toInteger() >= record[i - 1]["timeUs"].toInteger());
     }
 
     m_sim->clearRecord();
@@ -686,13 +711,13 @@ void TestSim::countsResetNotices()
     QTRY_COMPARE(asioState()["messages"].toInt(), 5);
     QCOMPARE(asioState()["notices"].toInt(), 3);
 
-    const QList<QJsonObject> notices = recordOf(*m_sim, "asio-notice");
+    const QList<QJsonObject> notices = recordOf(*m_sim, "asioNotice");
     QStringList received;
     for (const QJsonObject& entry : notices)
         received.append(entry["in"].toString());
     QCOMPARE(received, (QStringList { "31", "32", "3131", "31", "31" }));
     QVERIFY(notices[1]["seq"].toInteger() > notices[0]["seq"].toInteger());
-    QVERIFY(notices[1]["t_us"].toInteger() >= notices[0]["t_us"].toInteger());
+    QVERIFY(notices[1]["timeUs"].toInteger() >= notices[0]["timeUs"].toInteger());
 
     m_sim->clearRecord();
     QCOMPARE(m_sim->record().size(), 0);
@@ -757,11 +782,11 @@ void TestSim::sendsOpenWindowRequests()
     QVERIFY(!panel.take());
 
     QCOMPARE(asioState()["requestsSent"].toInt(), 2);
-    const QList<QJsonObject> requests = recordOf(*m_sim, "asio-request");
+    const QList<QJsonObject> requests = recordOf(*m_sim, "asioRequest");
     QCOMPARE(requests.size(), 3);
-    QCOMPARE(requests[0]["status"].toBool(), false);
+    QCOMPARE(requests[0]["status"].toInt(), 0);
     QCOMPARE(requests[0]["error"].toInt(), 2);
-    QCOMPARE(requests[1]["status"].toBool(), true);
+    QCOMPARE(requests[1]["status"].toInt(), 1);
     QCOMPARE(requests[1]["error"].toInt(), 0);
     QCOMPARE(requests[1]["out"].toString(), QString("0000000000000000000000000000000001000000"));
 }
@@ -805,9 +830,9 @@ void TestSim::sendsRequestsOfAnyLength()
     // An empty message cannot be told from the close on a socket; the record shows it went out.
     QVERIFY(m_sim->command({ "asio-request", "--hex" }));
     QVERIFY(panel.take());
-    const QJsonObject empty = recordOf(*m_sim, "asio-request").last();
+    const QJsonObject empty = recordOf(*m_sim, "asioRequest").last();
     QCOMPARE(empty["out"].toString(), QString());
-    QCOMPARE(empty["status"].toBool(), true);
+    QCOMPARE(empty["status"].toInt(), 1);
     QCOMPARE(asioState()["requestsSent"].toInt(), 5);
 
     QVERIFY(!m_sim->command({ "asio-request", "--length", "65537" }));

@@ -79,24 +79,24 @@ bool SimProcess::command(const QStringList& arguments, QByteArray* output)
     return result.ok();
 }
 
-QJsonDocument SimProcess::query(const QString& what)
+QJsonObject SimProcess::report()
 {
     QByteArray text;
-    if (!command({ what }, &text)) {
-        qWarning("kestrum-sim %s failed: %s", qPrintable(what), text.constData());
-        return QJsonDocument();
+    if (!command({ QStringLiteral("report") }, &text)) {
+        qWarning("kestrum-sim report failed: %s", text.constData());
+        return QJsonObject();
     }
-    return QJsonDocument::fromJson(text);
+    return QJsonDocument::fromJson(text).object();
 }
 
 QJsonObject SimProcess::state()
 {
-    return query(QStringLiteral("state")).object();
+    return report()[QStringLiteral("state")].toObject();
 }
 
 QJsonArray SimProcess::record()
 {
-    return query(QStringLiteral("record")).array();
+    return report()[QStringLiteral("calls")].toArray();
 }
 
 QList<QJsonObject> SimProcess::calls()
@@ -124,6 +124,15 @@ void SimProcess::clearRecord()
     QByteArray text;
     if (!command({ QStringLiteral("clear") }, &text))
         qWarning("kestrum-sim clear failed: %s", text.constData());
+}
+
+bool SimProcess::reset()
+{
+    QByteArray text;
+    const bool ok = command({ QStringLiteral("reset") }, &text);
+    if (!ok)
+        qWarning("kestrum-sim reset failed: %s", text.constData());
+    return ok;
 }
 
 QByteArray SimProcess::output()

@@ -39,19 +39,23 @@ public:
     // the reason.
     bool command(const QStringList& arguments, QByteArray* output = nullptr);
 
+    // From `kestrum-sim report`: its "state" object and its "calls" array
+    // (every entry of the call record; calls() keeps those of kind "call").
     QJsonObject state();
     QJsonArray record();
     // The call entries of the record, all of them or those of one code.
     QList<QJsonObject> calls();
     QList<QJsonObject> calls(quint32 code);
     void clearRecord();
+    // The device's settings back to power-on defaults; the record stays.
+    bool reset();
 
     // What the sim printed so far.
     QByteArray output();
 
 private:
     bool answers();
-    QJsonDocument query(const QString& what);
+    QJsonObject report();
 
     QString m_controlPath;
     QProcess m_process;
