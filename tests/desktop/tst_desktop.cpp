@@ -93,14 +93,6 @@ private slots:
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "zh_CN");
     }
 
-    void cleanupTestCase()
-    {
-        panel.reset();
-        sim.reset();
-        notificationArea.reset();
-        windowManager.reset();
-    }
-
     // At start the program shows its tray icon alone; a click opens the main
     // window, and closing that only hides it.
     void theIconOpensTheMainWindowAndClosingOnlyHidesIt()
@@ -199,6 +191,7 @@ private:
         xdotool(QStringList { "key", "--delay", "100" } + QStringList(entry, "Down") + QStringList { "Return" });
     }
 
+    // Destroyed in reverse: the program first, the display's helpers last.
     TestEnvironment environment;
     std::unique_ptr<Program> windowManager;
     std::unique_ptr<Program> notificationArea;
