@@ -312,10 +312,10 @@ private slots:
     {
         startSim();
         openDialog();
-        asioRequest({ "1", "2", "3", "4", "0" });
-        asioRequest({ "--hex", "0102" }); // missing bytes read as zeros
-        asioRequest({ "--length", "2000" });
-        asioRequest({ "7", "8", "9", "10", "4294967295" });
+        QVERIFY(sim().command({ "asio-request", "1", "2", "3", "4", "0" }));
+        QVERIFY(sim().command({ "asio-request", "--hex", "0102" })); // missing bytes read as zeros
+        QVERIFY(sim().command({ "asio-request", "--length", "2000" }));
+        QVERIFY(sim().command({ "asio-request", "7", "8", "9", "10", "4294967295" }));
         QTRY_VERIFY(dialog->isVisible());
         QVERIFY(dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QCOMPARE(fixture->log().count(kShownByAsio), 1);
@@ -324,7 +324,7 @@ private slots:
             QVERIFY2(fixture->log().contains(line), line);
 
         dialog->showMinimized();
-        asioRequest({ "0", "0", "0", "0", "1" });
+        QVERIFY(sim().command({ "asio-request", "0", "0", "0", "0", "1" }));
         QTRY_COMPARE(fixture->log().count(kShownByAsio), 2);
         QVERIFY(!dialog->isMinimized());
 
@@ -332,7 +332,7 @@ private slots:
         std::uint32_t error = 0;
         const platform::PipeHandle silent = platform::openPipe(L"\\\\.\\pipe\\KestrumASIOToPannel", error);
         QVERIFY(silent != platform::kInvalidPipeHandle);
-        asioRequest({ "0", "0", "0", "0", "1" });
+        QVERIFY(sim().command({ "asio-request", "0", "0", "0", "0", "1" }));
         QTRY_COMPARE(fixture->log().count(kShownByAsio), 3);
         QVERIFY(fixture->log().contains("Error reading from pipe. Error code: 121"));
         platform::closePipe(silent);
@@ -449,11 +449,6 @@ private:
     {
         QFile file(DeviceFixture::iniPath("setting.ini"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
-    }
-    void asioRequest(const QStringList& arguments)
-    {
-        QByteArray answer;
-        QVERIFY2(sim().command(QStringList { "asio-request" } + arguments, &answer), answer.constData());
     }
 
     std::unique_ptr<DeviceFixture> fixture;

@@ -19,30 +19,27 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
 
-// Answers every message box that opens while it lives, so that a modal box
-// does not block the test, and keeps what each said.
-class BoxCloser
+// Runs action, answering every message box it opens so that a modal box
+// does not block the test; returns what each said.
+QStringList boxesDuring(const std::function<void()>& action)
 {
-public:
-    BoxCloser()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->windowTitle() + ": " + box->text() + (box->parentWidget() ? " (owned)" : "");
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer.start(10);
-    }
     QStringList texts;
-
-private:
     QTimer timer;
-};
+    QObject::connect(&timer, &QTimer::timeout, [&texts] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            texts << box->windowTitle() + ": " + box->text() + (box->parentWidget() ? " (owned)" : "");
+            box->done(QMessageBox::Ok);
+        }
+    });
+    timer.start(10);
+    action();
+    return texts;
+}
 
 class RefusesToClose : public QWidget
 {
@@ -111,28 +108,28 @@ private slots:
         other.show();
         other.activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), &other);
-        BoxCloser closer;
-        if (action < 0)
-            entry(tray, -action)->trigger();
-        else
-            emit tray.activated(QSystemTrayIcon::ActivationReason(action));
+        const QStringList boxes = boxesDuring([&] {
+            if (action < 0)
+                entry(tray, -action)->trigger();
+            else
+                emit tray.activated(QSystemTrayIcon::ActivationReason(action));
+        });
         QCOMPARE(mainWindow.isVisible(), opens == "main window");
         if (linked)
             QTRY_COMPARE(QApplication::activeWindow(), opens == "main window" ? &mainWindow : opens == "settings" ? &settings : &other);
-        QCOMPARE(closer.texts, linked ? QStringList() : QStringList { opens });
+        QCOMPARE(boxes, linked ? QStringList() : QStringList { opens });
     }
 
     void theSoundPanelStartsControlExe()
     {
         writeProgram("control.exe", "echo \"$@\" > control.args\n");
         TrayIcon tray;
-        BoxCloser closer;
-        entry(tray, SoundPanel)->trigger();
+        QCOMPARE(boxesDuring([&] { entry(tray, SoundPanel)->trigger(); }), QStringList());
         QTRY_COMPARE(written("control.args"), QByteArray("mmsys.cpl\n"));
         QVERIFY(log->contains("声音设置面板已打开。"));
         QFile::remove(programs.filePath("control.exe"));
-        entry(tray, SoundPanel)->trigger();
-        QCOMPARE(closer.texts, QStringList { "错误: 无法打开声音设置面板，请检查系统设置。" });
+        QCOMPARE(boxesDuring([&] { entry(tray, SoundPanel)->trigger(); }),
+                 QStringList { "错误: 无法打开声音设置面板，请检查系统设置。" });
         QCOMPARE(log->count("声音设置面板已打开。"), 1);
     }
 
