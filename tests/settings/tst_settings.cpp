@@ -201,14 +201,11 @@ private slots:
         sim().clearRecord();
 
         choose(BufferSize, size);
-        QStringList expected { "io_get_buffer_size", "io_get_usb_buffer_size" };
-        QStringList stored { "[Audio]", "BufferSize=" + size };
-        if (!lowered.isEmpty()) {
-            expected << "io_get_usb_buffer_size" << "io_stop_all_audio" << "io_set_usb_buffer_size " + lowered << "io_restart_audio";
-            stored << "[USB]" << "LatencySize=" + lowered;
-        }
-        QCOMPARE(calls(), expected + QStringList({ "io_stop_all_audio", "io_set_buffer_size " + size, "io_restart_audio" }));
-        QCOMPARE(onDisk(), stored);
+        const QStringList lowering { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size " + lowered, "io_restart_audio" };
+        QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }) + (lowered.isEmpty() ? QStringList() : lowering)
+                              + QStringList({ "io_stop_all_audio", "io_set_buffer_size " + size, "io_restart_audio" }));
+        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=" + size })
+                               + (lowered.isEmpty() ? QStringList() : QStringList({ "[USB]", "LatencySize=" + lowered })));
         QCOMPARE(box(UsbLatency)->currentText(), lowered.isEmpty() ? latencyShown : lowered);
     }
 
@@ -292,7 +289,6 @@ private slots:
 
     void withoutADeviceEachChangeFailsAtItsFirstStep()
     {
-        startSim();
         openDialog(); // never connected: the dialog has no channel at all
         choose(SampleRate, "48000");
         choose(SafeMode, "Enabled");
@@ -310,7 +306,6 @@ private slots:
     // while the listener paused; word 4 alone asks for the dialog.
     void asioRequestsShowTheDialog()
     {
-        startSim();
         openDialog();
         QVERIFY(sim().command({ "asio-request", "1", "2", "3", "4", "0" }));
         QVERIFY(sim().command({ "asio-request", "--hex", "0102" })); // missing bytes read as zeros
@@ -340,7 +335,6 @@ private slots:
 
     void okSendsOneResetNoticeOrLogsWhyNot()
     {
-        startSim();
         openDialog();
         for (bool served : { true, false }) {
             QVERIFY(sim().command({ "asio-serve", served ? "on" : "off" }));
@@ -401,17 +395,16 @@ private slots:
 
 private:
     SimProcess& sim() { return fixture->sim(); }
-    void startSim(const QStringList& commands = {}) { QVERIFY(fixture->startSim({}, commands)); }
-    void openDialog()
+    void openDialog(const QStringList& commands = {})
     {
+        QVERIFY(fixture->startSim({}, commands));
         dialog = std::make_unique<Settings>();
         // The listener must be waiting before a test speaks to it.
         QTRY_VERIFY(fixture->log().contains("ThreadSettingsPip is running waiting Asio Info..."));
     }
     void connectDialog(const QStringList& commands = {})
     {
-        startSim(commands);
-        openDialog();
+        openDialog(commands);
         QVERIFY(dialog->connect2Driver());
         sim().clearRecord();
     }
