@@ -105,13 +105,10 @@ private slots:
         constexpr uid_t kNobody = 65534;
         // Outside this test's own temporary directory, which only this user may enter.
         QTemporaryDir otherUser("/tmp/kestrum-other-user-XXXXXX");
-        QVERIFY(otherUser.isValid());
-        for (const char* dir : { "/run", "/home" }) {
-            QVERIFY(QDir().mkdir(otherUser.path() + dir));
+        for (const char* dir : { "/run", "/home", "" }) {
+            QVERIFY(QDir().mkpath(otherUser.path() + dir));
             QVERIFY(!asRoot || ::chown(QFile::encodeName(otherUser.path() + dir).constData(), kNobody, kNobody) == 0);
         }
-        QVERIFY(!asRoot || ::chown(QFile::encodeName(otherUser.path()).constData(), kNobody, kNobody) == 0);
-        QFile::setPermissions(otherUser.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         PanelProcess other([&](QProcess& process) {
             changeEnvironment(process, { { "XDG_RUNTIME_DIR", otherUser.path() + "/run" }, { "HOME", otherUser.path() + "/home" },

@@ -49,8 +49,6 @@ struct Program {
             env.insert("LANGUAGE", language);
         process.setProcessEnvironment(env);
         process.start(program, arguments);
-        if (!process.waitForStarted())
-            qWarning() << "cannot start" << program << process.errorString();
     }
     ~Program()
     {
@@ -104,7 +102,6 @@ private slots:
 
         clickTrayIcon("1");
         QTRY_VERIFY_WITH_TIMEOUT(!mainWindow().isEmpty(), 5000);
-        QCOMPARE(xdotool({ "getwindowname", mainWindow() }), "Kestrum KX2 - FW: " + sim->state()["firmware"].toString());
         screenshot("main-window");
 
         // The window manager may still be busy with the activation when the
