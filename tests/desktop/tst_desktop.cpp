@@ -32,14 +32,6 @@ QStringList visibleWindows(const QString& by, const QString& pattern)
     return xdotool({ "search", "--onlyvisible", by, pattern }).split('\n', Qt::SkipEmptyParts);
 }
 
-QRect geometryOf(const QString& window)
-{
-    QMap<QString, int> values; // X=, Y=, WIDTH= and HEIGHT= lines
-    for (const QString& line : xdotool({ "getwindowgeometry", "--shell", window }).split('\n'))
-        values[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-    return { values["X"], values["Y"], values["WIDTH"], values["HEIGHT"] };
-}
-
 // A program on the display; stopped when it goes.
 struct Program {
     Program(const QString& program, const QStringList& arguments, const QString& language = {})
@@ -95,9 +87,9 @@ private slots:
     // window, and closing that only hides it.
     void theIconOpensTheMainWindowAndClosingOnlyHidesIt()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(trayIcon().isValid(), 10000);
+        findTrayIcon();
         QTRY_VERIFY_WITH_TIMEOUT(!sim->calls(0xFFDC20A0).isEmpty(), 10000); // detection read the firmware
-        QCOMPARE(panelWindows().size(), 1);
+        QCOMPARE(panelWindows(), QStringList { trayIcon });
         screenshot("started");
 
         clickTrayIcon("1");
@@ -112,7 +104,7 @@ private slots:
             xdotool({ "key", "alt+F4" });
             hidden = QTest::qWaitFor([this] { return mainWindow().isEmpty(); }, 3000);
         }
-        QVERIFY(hidden && trayIcon().isValid());
+        QVERIFY(hidden && panelWindows().contains(trayIcon));
         QCOMPARE(panel->process.state(), QProcess::Running);
     }
 
@@ -133,7 +125,7 @@ private slots:
     void aNewStartOnAnEnglishDesktopSpeaksEnglish()
     {
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "en_US");
-        QTRY_VERIFY_WITH_TIMEOUT(trayIcon().isValid(), 10000);
+        findTrayIcon();
         chooseFromMenu(5);
         QString box;
         QTRY_VERIFY_WITH_TIMEOUT(!(box = visibleWindows("--name", "^Error$").value(0)).isEmpty(), 5000);
@@ -153,23 +145,15 @@ private:
     QStringList panelWindows() { return visibleWindows("--class", "kestrum-panel"); }
     QString mainWindow() { return visibleWindows("--name", "^Kestrum KX2 - FW: ").value(0); }
 
-    // The icon's own window, embedded in the notification area; the tray icon
-    // object's geometry() is not reliable there.
-    QRect trayIcon()
+    // At start the icon's own window, embedded in the notification area, is
+    // the program's only one.
+    void findTrayIcon()
     {
-        for (const QString& window : panelWindows()) {
-            const QRect geometry = geometryOf(window);
-            if (geometry.width() <= 64 && geometry.height() <= 64 && geometry.top() < 32)
-                return geometry;
-        }
-        return {};
+        QTRY_COMPARE_WITH_TIMEOUT(panelWindows().size(), 1, 10000);
+        trayIcon = panelWindows().first();
     }
 
-    void clickTrayIcon(const QString& button)
-    {
-        const QPoint centre = trayIcon().center();
-        xdotool({ "mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", button });
-    }
+    void clickTrayIcon(const QString& button) { xdotool({ "mousemove", "--window", trayIcon, "8", "8", "click", button }); }
 
     // Opens the menu with a right click, sent again when a busy window manager
     // dropped it, and chooses an entry by keys: the version and the separator
@@ -194,6 +178,7 @@ private:
     std::unique_ptr<Program> notificationArea;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<Program> panel;
+    QString trayIcon;
     int screenshots = 0;
 };
 
