@@ -10,13 +10,13 @@
 #include "settings/Settings.h"
 #include "tests/support/DeviceFixture.h"
 
-#include <QLabel>
-#include <QLayout>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
 #include <QPointer>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>

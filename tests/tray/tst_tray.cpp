@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
@@ -62,17 +61,14 @@ class TestTray : public QObject
     Q_OBJECT
 
 private slots:
-    // After the test framework took the message handler, so the log is captured.
-    void initTestCase() { log = std::make_unique<LogCapture>(); }
-    // The stand-in programs come first on PATH; each test writes its own.
-    void init()
+    // After the test framework took the message handler, so the log is
+    // captured. The stand-in programs come first on PATH.
+    void initTestCase()
     {
-        log->clear();
-        QDir(programs.path()).removeRecursively();
-        QDir().mkpath(programs.path());
-        if (!qgetenv("PATH").startsWith(programs.path().toLocal8Bit()))
-            qputenv("PATH", programs.path().toLocal8Bit() + ":" + qgetenv("PATH"));
+        log = std::make_unique<LogCapture>();
+        qputenv("PATH", programs.path().toLocal8Bit() + ":" + qgetenv("PATH"));
     }
+    void init() { log->clear(); }
 
     void whatAClickOrAnEntryOpens_data()
     {
