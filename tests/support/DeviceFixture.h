@@ -15,7 +15,9 @@
 
 // What a suite driving the program against the simulated interface sets up:
 // a private environment, the captured log, a kestrum-sim process started on
-// demand, and access to the ini files the program keeps.
+// demand, and access to the ini files the program keeps. Create it in
+// initTestCase() or later: Qt Test installs its own message handler when the
+// run starts, and a log capture made before that never sees a line.
 class DeviceFixture
 {
 public:
