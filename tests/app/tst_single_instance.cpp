@@ -46,8 +46,12 @@ struct PanelProcess {
 void changeEnvironment(QProcess& process, const QMap<QString, QString>& changes)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        it.value().isEmpty() ? env.remove(it.key()) : env.insert(it.key(), it.value());
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (it.value().isEmpty())
+            env.remove(it.key());
+        else
+            env.insert(it.key(), it.value());
+    }
     process.setProcessEnvironment(env);
 }
 
