@@ -41,6 +41,7 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
               std::uint32_t& bytesRead, std::uint32_t& error, int timeoutMs = -1);
 
 // WriteFile of one whole message, on a server's client or on a client handle.
+// A peer that closed its end fails it with error 232 (no data).
 bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uint32_t& error);
 
 // DisconnectNamedPipe: drops the server's current client, if any.

@@ -1,52 +1,44 @@
 #include "sim/CallRecord.h"
 
 #include "sim/IoCodes.h"
+#include "sim/ReceivedUsbPacket.h"
 
 #include <QJsonObject>
+#include <QtEndian>
 
 namespace {
 
-QJsonObject entryToJson(const CallEntry& entry)
+QString hex(const QByteArray& bytes)
 {
-    QJsonObject json {
-        { QStringLiteral("seq"), static_cast<qint64>(entry.seq) },
-        { QStringLiteral("timeUs"), entry.timeUs },
-    };
-    // Pipe connections are not device connections: their messages carry no number.
-    if (entry.kind != CallEntry::Kind::AsioNotice && entry.kind != CallEntry::Kind::AsioRequest)
-        json.insert(QStringLiteral("conn"), static_cast<qint64>(entry.connection));
-    switch (entry.kind) {
-    case CallEntry::Kind::AsioNotice:
-        json.insert(QStringLiteral("kind"), QStringLiteral("asioNotice"));
-        json.insert(QStringLiteral("in"), QString::fromLatin1(entry.input.toHex()));
-        break;
-    case CallEntry::Kind::AsioRequest:
-        json.insert(QStringLiteral("kind"), QStringLiteral("asioRequest"));
-        json.insert(QStringLiteral("out"), QString::fromLatin1(entry.output.toHex()));
-        json.insert(QStringLiteral("status"), entry.ok ? 1 : 0);
-        json.insert(QStringLiteral("error"), static_cast<qint64>(entry.error));
-        break;
-    case CallEntry::Kind::Open:
-        json.insert(QStringLiteral("kind"), QStringLiteral("open"));
-        json.insert(QStringLiteral("bus"), entry.bus);
-        break;
-    case CallEntry::Kind::Close:
-        json.insert(QStringLiteral("kind"), QStringLiteral("close"));
-        json.insert(QStringLiteral("reason"), entry.reason);
-        break;
-    case CallEntry::Kind::Call:
-        json.insert(QStringLiteral("kind"), QStringLiteral("call"));
-        json.insert(QStringLiteral("code"), static_cast<qint64>(entry.code));
-        json.insert(QStringLiteral("name"), iocode::name(entry.code));
-        json.insert(QStringLiteral("in"), QString::fromLatin1(entry.input.toHex()));
-        json.insert(QStringLiteral("outCapacity"), static_cast<qint64>(entry.outputCapacity));
-        json.insert(QStringLiteral("status"), entry.ok ? 1 : 0);
-        json.insert(QStringLiteral("error"), static_cast<qint64>(entry.error));
-        json.insert(QStringLiteral("injected"), entry.injected);
-        json.insert(QStringLiteral("out"), QString::fromLatin1(entry.output.toHex()));
-        break;
+    return QString::fromLatin1(bytes.toHex());
+}
+
+// A short message in hex, a long one by its size.
+QString hexOrSize(const QByteArray& bytes)
+{
+    return bytes.size() <= 20 ? QString::fromLatin1(bytes.toHex(' ')) : QStringLiteral("%1 bytes").arg(bytes.size());
+}
+
+// A value of 1, 2 or 4 bytes as its number.
+QString shown(const QByteArray& bytes)
+{
+    switch (bytes.size()) {
+    case 1:
+        return QString::number(static_cast<quint8>(bytes.at(0)));
+    case 2:
+        return QString::number(qFromLittleEndian<quint16>(bytes.constData()));
+    case 4:
+        return QString::number(qFromLittleEndian<quint32>(bytes.constData()));
+    default:
+        return hexOrSize(bytes);
     }
-    return json;
+}
+
+QString result(const CallEntry& entry, const QByteArray& output)
+{
+    if (!entry.ok)
+        return QStringLiteral("error %1%2").arg(entry.error).arg(entry.injected ? QStringLiteral(" (injected)") : QString());
+    return output.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok ") + shown(output);
 }
 
 } // namespace
@@ -57,64 +49,12 @@ CallRecord::CallRecord(qint64 byteLimit)
     m_clock.start();
 }
 
-const CallEntry& CallRecord::addCall(quint64 connection, quint32 code, const QByteArray& input,
-                                     quint32 outputCapacity, const SimReply& reply, bool injected)
-{
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::Call;
-    entry.connection = connection;
-    entry.code = code;
-    entry.input = input;
-    entry.outputCapacity = outputCapacity;
-    entry.ok = reply.ok;
-    entry.error = reply.error;
-    entry.injected = injected;
-    entry.output = reply.output;
-    return append(std::move(entry));
-}
-
-const CallEntry& CallRecord::addOpen(quint64 connection, int bus)
-{
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::Open;
-    entry.connection = connection;
-    entry.bus = bus;
-    return append(std::move(entry));
-}
-
-const CallEntry& CallRecord::addClose(quint64 connection, const QString& reason)
-{
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::Close;
-    entry.connection = connection;
-    entry.reason = reason;
-    return append(std::move(entry));
-}
-
-const CallEntry& CallRecord::addAsioNotice(const QByteArray& message)
-{
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::AsioNotice;
-    entry.input = message;
-    return append(std::move(entry));
-}
-
-const CallEntry& CallRecord::addAsioRequest(const QByteArray& message, bool ok, quint32 error)
-{
-    CallEntry entry;
-    entry.kind = CallEntry::Kind::AsioRequest;
-    entry.output = message;
-    entry.ok = ok;
-    entry.error = error;
-    return append(std::move(entry));
-}
-
 qint64 CallRecord::storedBytes(const CallEntry& entry)
 {
     return static_cast<qint64>(sizeof entry) + entry.input.size() + entry.output.size();
 }
 
-const CallEntry& CallRecord::append(CallEntry entry)
+const CallEntry& CallRecord::add(CallEntry entry)
 {
     entry.seq = m_nextSeq++;
     entry.timeUs = m_clock.nsecsElapsed() / 1000;
@@ -135,8 +75,60 @@ void CallRecord::clear()
 
 QJsonArray CallRecord::toJson() const
 {
+    static const QString kinds[] = { QStringLiteral("call"), QStringLiteral("open"), QStringLiteral("close"),
+                                     QStringLiteral("asioNotice"), QStringLiteral("asioRequest") };
     QJsonArray array;
-    for (const CallEntry& entry : m_entries)
-        array.append(entryToJson(entry));
+    for (const CallEntry& entry : m_entries) {
+        QJsonObject json { { QStringLiteral("seq"), static_cast<qint64>(entry.seq) },
+                           { QStringLiteral("timeUs"), entry.timeUs },
+                           { QStringLiteral("kind"), kinds[static_cast<int>(entry.kind)] } };
+        switch (entry.kind) {
+        case CallEntry::Kind::Call:
+            json.insert(QStringLiteral("code"), static_cast<qint64>(entry.code));
+            json.insert(QStringLiteral("name"), iocode::name(entry.code));
+            json.insert(QStringLiteral("in"), hex(entry.input));
+            json.insert(QStringLiteral("outCapacity"), static_cast<qint64>(entry.outputCapacity));
+            json.insert(QStringLiteral("injected"), entry.injected);
+            Q_FALLTHROUGH();
+        case CallEntry::Kind::AsioRequest:
+            json.insert(QStringLiteral("status"), entry.ok ? 1 : 0);
+            json.insert(QStringLiteral("error"), static_cast<qint64>(entry.error));
+            json.insert(QStringLiteral("out"), hex(entry.output));
+            break;
+        case CallEntry::Kind::AsioNotice:
+            json.insert(QStringLiteral("in"), hex(entry.input));
+            break;
+        case CallEntry::Kind::Close:
+            json.insert(QStringLiteral("reason"), entry.reason);
+            break;
+        case CallEntry::Kind::Open:
+            break;
+        }
+        // Pipe connections are not device connections: their messages carry no number.
+        if (entry.kind != CallEntry::Kind::AsioNotice && entry.kind != CallEntry::Kind::AsioRequest)
+            json.insert(QStringLiteral("conn"), static_cast<qint64>(entry.connection));
+        array.append(json);
+    }
     return array;
+}
+
+QString CallRecord::describe(const CallEntry& entry)
+{
+    const QString head = QStringLiteral("#%1 conn %2 ").arg(entry.seq).arg(entry.connection);
+    switch (entry.kind) {
+    case CallEntry::Kind::Open:
+        return head + QStringLiteral("open");
+    case CallEntry::Kind::Close:
+        return head + QStringLiteral("closed (%1)").arg(entry.reason);
+    case CallEntry::Kind::AsioNotice:
+        return QStringLiteral("#%1 asio %2").arg(entry.seq).arg(entry.input == "1" ? QStringLiteral("reset notice") : QStringLiteral("message ") + hexOrSize(entry.input));
+    case CallEntry::Kind::AsioRequest:
+        return QStringLiteral("#%1 asio request %2 -> %3").arg(entry.seq).arg(hexOrSize(entry.output), result(entry, {}));
+    case CallEntry::Kind::Call:
+        break;
+    }
+    QString input = shown(entry.input);
+    if (entry.code == iocode::kWriteUsbControl && entry.input.size() == ReceivedUsbPacket::kSize)
+        input = ReceivedUsbPacket(entry.input).describeWrite();
+    return head + QStringLiteral("%1 %2-> %3").arg(iocode::name(entry.code), input.isEmpty() ? QString() : input + QLatin1Char(' '), result(entry, entry.output));
 }

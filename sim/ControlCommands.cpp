@@ -1,44 +1,306 @@
 #include "sim/ControlCommands.h"
 
-#include "platform/WinError.h"
-#include "sim/AsioMessage.h"
-#include "sim/AsioPipe.h"
-#include "sim/DeviceModel.h"
-#include "sim/Firmware.h"
+#include "platform/NamedPipe.h"
 #include "sim/IoCodes.h"
-#include "sim/NumberText.h"
 #include "sim/Simulator.h"
-#include "sim/StateReport.h"
+#include "sim/TextValue.h"
 
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QtEndian>
 
 #include <limits>
-#include <optional>
+
+const char* const ControlCommands::kUsage = R"(Commands:
+  status                          the device state, readable
+  report                          {"state": {...}, "calls": [...]}: the state and the call record as JSON
+  clear                           empty the call record
+  reset                           the device's settings back to power-on defaults
+  fail <code> once|always|off|<N> [error]   fail the next call(s) of a code (error 31 by default)
+  fail all off                    no code fails any more
+  slow <ms>                       hold every reply back (slow 0: no more)
+  unplug                          drop every connection and stop listening
+  plug                            listen again, the state kept
+  model KX1|KX2|KQ|<pid>          report another model
+  pid <n>                         report another product ID
+  firmware <text>                 firmware text, at most 10 bytes
+  firmware --hex <20 hex digits>  firmware bytes
+  meter <v0> [v1 ...]             meters 0.. fixed at these int32 values, the rest 0
+  meter moving                    meters show a moving test signal
+  set sample-rate|buffer-size|usb-latency|wdm <n>
+  set safe-mode on|off
+  asio-serve on|off               serve the reset-notice pipe or not
+  asio-request <w0> <w1> <w2> <w3> <w4>   send five 32-bit words to the panel
+  asio-request --length <n>       send n bytes, byte i being i mod 256, word 4 being 1
+  asio-request --hex [hex bytes]  send these bytes
+  quit                            stop the sim
+A code is a name (io_get_sample_rate, get_sample_rate) or a number (0xFFDC2020).)";
 
 namespace {
 
-// A delay long enough to outlast any caller, short enough to end a forgotten one.
+constexpr quint64 kMaxWord = std::numeric_limits<quint32>::max();
+// Long enough to outlast any caller, short enough to end a forgotten delay.
 constexpr quint64 kMaxDelayMs = 10 * 60 * 1000;
 
-std::optional<bool> parseSwitch(const QString& text)
+ControlReply success(const QString& text)
 {
-    const QString lower = text.toLower();
-    if (lower == QLatin1String("on") || lower == QLatin1String("1") || lower == QLatin1String("true"))
-        return true;
-    if (lower == QLatin1String("off") || lower == QLatin1String("0") || lower == QLatin1String("false"))
-        return false;
-    return std::nullopt;
+    return ControlReply { true, text };
 }
 
-controlprotocol::Reply usage(const QString& text)
+ControlReply usage(const QString& command)
 {
-    return controlprotocol::Reply::failure(QStringLiteral("usage: ") + text);
+    QStringList lines;
+    for (const QString& line : QString::fromLatin1(ControlCommands::kUsage).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QStringLiteral("  %1 ").arg(command)))
+            lines.append(line.trimmed());
+    }
+    return ControlReply { false, QStringLiteral("usage: ") + lines.join(QStringLiteral("\n       ")) };
 }
 
-controlprotocol::Reply unknownCode(const QString& text)
+template <typename T>
+QJsonObject channels(const QMap<int, T>& values)
 {
-    return controlprotocol::Reply::failure(QStringLiteral("unknown code \"%1\": give a name like io_get_sample_rate or a number like 0xFFDC2020").arg(text));
+    QJsonObject json;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        json.insert(QString::number(it.key()), it.value());
+    return json;
+}
+
+// Five words, or n bytes with word 4 set to 1 where the message holds it, so
+// that a request of any length would ask for the window.
+std::optional<QByteArray> requestOf(const QStringList& arguments)
+{
+    if (arguments.value(0) == QLatin1String("--hex"))
+        return textvalue::hexBytes(arguments.mid(1).join(QString()), platform::kPipeBufferBytes);
+    QByteArray message;
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("--length")) {
+        const std::optional<quint64> length = textvalue::number(arguments[1], platform::kPipeBufferBytes);
+        if (!length)
+            return std::nullopt;
+        for (quint64 i = 0; i < *length; ++i)
+            message.append(static_cast<char>(i & 0xFF));
+        if (message.size() >= 20)
+            qToLittleEndian<quint32>(1, message.data() + 16);
+        return message;
+    }
+    if (arguments.size() != 5)
+        return std::nullopt;
+    for (const QString& text : arguments) {
+        const std::optional<quint64> word = textvalue::number(text, kMaxWord);
+        if (!word)
+            return std::nullopt;
+        message.append(4, '\0');
+        qToLittleEndian<quint32>(static_cast<quint32>(*word), message.data() + message.size() - 4);
+    }
+    return message;
+}
+
+// The device and the sim as (key, value) pairs in a fixed order: the
+// "state" of report, and the lines of status.
+QList<std::pair<QString, QJsonValue>> state(Simulator& sim)
+{
+    const DeviceState& state = sim.device().state();
+    DeviceServer& server = sim.deviceServer();
+    return {
+        { QStringLiteral("model"), textvalue::modelName(state.pid) },
+        { QStringLiteral("pid"), static_cast<qint64>(state.pid) },
+        { QStringLiteral("bus"), server.bus() },
+        { QStringLiteral("firmware"), textvalue::firmwareText(state.firmware) },
+        { QStringLiteral("plugged"), server.isPlugged() },
+        { QStringLiteral("connections"), server.connectionCount() },
+        { QStringLiteral("sampleRate"), static_cast<qint64>(state.sampleRate) },
+        { QStringLiteral("bufferSize"), static_cast<qint64>(state.bufferSize) },
+        { QStringLiteral("usbLatency"), static_cast<qint64>(state.usbLatency) },
+        { QStringLiteral("safeMode"), state.safeMode },
+        { QStringLiteral("wdmCount"), static_cast<qint64>(state.wdmCount) },
+        { QStringLiteral("audioRunning"), state.audioRunning },
+        { QStringLiteral("masterVolume"), state.masterVolume },
+        { QStringLiteral("masterMute"), state.masterMute },
+        { QStringLiteral("micGain"), channels(state.micGain) },
+        { QStringLiteral("phantom48v"), channels(state.phantom) },
+        { QStringLiteral("pad20db"), channels(state.pad) },
+        { QStringLiteral("instrument"), channels(state.instrument) },
+        { QStringLiteral("outVolume"), channels(state.outputVolume) },
+        { QStringLiteral("phoneChip"), state.phoneChip },
+        { QStringLiteral("feedbackClosed"), state.feedbackClosed },
+        { QStringLiteral("mixer"), state.mixer.toJson() },
+        { QStringLiteral("meter"), sim.device().meterMoving() ? QStringLiteral("moving") : QStringLiteral("fixed") },
+        { QStringLiteral("faults"), sim.faults().toJson() },
+        { QStringLiteral("asio"), sim.asio().toJson() },
+    };
+}
+
+ControlReply status(Simulator& sim, const QStringList&)
+{
+    QStringList lines;
+    for (const auto& [key, value] : state(sim)) {
+        QString shown = value.toVariant().toString();
+        if (key == QLatin1String("mixer"))
+            shown = value[QStringLiteral("present")].toBool() ? QStringLiteral("%1 cell(s) not zero").arg(value[QStringLiteral("cells")].toArray().size()) : QStringLiteral("none received");
+        else if (value.isObject())
+            shown = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+        lines.append(QStringLiteral("%1 %2").arg(key, -15).arg(shown));
+    }
+    return success(lines.join(QLatin1Char('\n')));
+}
+
+ControlReply report(Simulator& sim, const QStringList&)
+{
+    QJsonObject json;
+    for (const auto& [key, value] : state(sim))
+        json.insert(key, value);
+    const QJsonObject report { { QStringLiteral("state"), json }, { QStringLiteral("calls"), sim.record().toJson() } };
+    return success(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+}
+
+ControlReply clear(Simulator& sim, const QStringList&)
+{
+    sim.record().clear();
+    return success(QStringLiteral("call record cleared"));
+}
+
+ControlReply reset(Simulator& sim, const QStringList&)
+{
+    sim.device().reset();
+    return success(QStringLiteral("device settings back to power-on defaults"));
+}
+
+ControlReply fail(Simulator& sim, const QStringList& arguments)
+{
+    FaultInjector& faults = sim.faults();
+    if (arguments == QStringList { QStringLiteral("all"), QStringLiteral("off") }) {
+        faults.clearFailures();
+        return success(QStringLiteral("no code fails any more"));
+    }
+    const std::optional<quint32> code = iocode::parse(arguments[0]);
+    const std::optional<quint64> error = arguments.size() == 3 ? textvalue::number(arguments[2], kMaxWord) : FaultInjector::kDefaultError;
+    const QString& mode = arguments[1];
+    std::optional<int> count;
+    if (mode == QLatin1String("once"))
+        count = 1;
+    else if (mode == QLatin1String("always"))
+        count = FaultInjector::kAlways;
+    else if (mode == QLatin1String("off"))
+        count = 0;
+    else if (const std::optional<quint64> times = textvalue::number(mode, std::numeric_limits<int>::max()); times && *times > 0)
+        count = static_cast<int>(*times);
+    if (!code || !count || !error || *error == 0)
+        return usage(QStringLiteral("fail"));
+    faults.fail(*code, *count, static_cast<quint32>(*error));
+    return success(QStringLiteral("%1 fails: %2, error %3").arg(iocode::name(*code), mode).arg(*error));
+}
+
+ControlReply slow(Simulator& sim, const QStringList& arguments)
+{
+    const std::optional<quint64> ms = textvalue::number(arguments[0], kMaxDelayMs);
+    if (!ms)
+        return usage(QStringLiteral("slow"));
+    sim.faults().setDelay(static_cast<int>(*ms));
+    return success(QStringLiteral("every reply held back %1 ms").arg(*ms));
+}
+
+ControlReply unplug(Simulator& sim, const QStringList&)
+{
+    DeviceServer& server = sim.deviceServer();
+    const int dropped = server.connectionCount();
+    server.unplug();
+    return success(QStringLiteral("unplugged, %1 connection(s) dropped").arg(dropped));
+}
+
+ControlReply plug(Simulator& sim, const QStringList&)
+{
+    QString error;
+    if (!sim.deviceServer().plug(&error))
+        return ControlReply { false, error };
+    return success(QStringLiteral("plugged"));
+}
+
+ControlReply model(Simulator& sim, const QStringList& arguments)
+{
+    const std::optional<quint32> pid = textvalue::model(arguments[0]);
+    if (!pid)
+        return usage(QStringLiteral("model"));
+    sim.device().state().pid = *pid;
+    return success(QStringLiteral("model %1 (PID %2)").arg(textvalue::modelName(*pid)).arg(*pid));
+}
+
+ControlReply firmware(Simulator& sim, const QStringList& arguments)
+{
+    std::optional<QByteArray> bytes = textvalue::firmware(arguments[0]);
+    if (arguments.size() == 2)
+        bytes = arguments[0] == QLatin1String("--hex") ? textvalue::hexBytes(arguments[1], textvalue::kFirmwareSize) : std::nullopt;
+    if (!bytes || bytes->size() != textvalue::kFirmwareSize)
+        return usage(QStringLiteral("firmware"));
+    sim.device().state().firmware = *bytes;
+    return success(QStringLiteral("firmware \"%1\"").arg(textvalue::firmwareText(*bytes)));
+}
+
+ControlReply meter(Simulator& sim, const QStringList& arguments)
+{
+    QList<qint32> values;
+    if (arguments != QStringList { QStringLiteral("moving") }) {
+        for (const QString& text : arguments) {
+            bool ok = false;
+            values.append(text.toInt(&ok));
+            if (!ok)
+                return usage(QStringLiteral("meter"));
+        }
+    }
+    sim.device().setMeter(values);
+    return success(values.isEmpty() ? QStringLiteral("meters moving") : QStringLiteral("meters 0..%1 fixed, the rest 0").arg(values.size() - 1));
+}
+
+ControlReply set(Simulator& sim, const QStringList& arguments)
+{
+    DeviceState& state = sim.device().state();
+    const QHash<QString, quint32*> words {
+        { QStringLiteral("sample-rate"), &state.sampleRate },
+        { QStringLiteral("buffer-size"), &state.bufferSize },
+        { QStringLiteral("usb-latency"), &state.usbLatency },
+        { QStringLiteral("wdm"), &state.wdmCount },
+    };
+    const std::optional<bool> on = textvalue::onOff(arguments[1]);
+    const std::optional<quint64> value = textvalue::number(arguments[1], kMaxWord);
+    if (arguments[0] == QLatin1String("safe-mode") && on)
+        state.safeMode = *on;
+    else if (words.contains(arguments[0]) && value)
+        *words.value(arguments[0]) = static_cast<quint32>(*value);
+    else
+        return usage(QStringLiteral("set"));
+    return success(arguments.join(QLatin1Char(' ')));
+}
+
+ControlReply asioServe(Simulator& sim, const QStringList& arguments)
+{
+    const std::optional<bool> on = textvalue::onOff(arguments[0]);
+    if (!on)
+        return usage(QStringLiteral("asio-serve"));
+    AsioDriver& asio = sim.asio();
+    if (!*on)
+        return success(QStringLiteral("notice pipe no longer served, %1 connection(s) dropped").arg(asio.stop()));
+    QString error;
+    if (!asio.serve(&error))
+        return ControlReply { false, error };
+    return success(QStringLiteral("notice pipe served"));
+}
+
+ControlReply asioRequest(Simulator& sim, const QStringList& arguments)
+{
+    const std::optional<QByteArray> message = requestOf(arguments);
+    if (!message)
+        return usage(QStringLiteral("asio-request"));
+    const quint32 error = sim.sendAsioRequest(*message);
+    if (error != 0)
+        return ControlReply { false, QStringLiteral("cannot send to the panel's request pipe, error %1").arg(error) };
+    return success(QStringLiteral("sent %1 byte(s)").arg(message->size()));
+}
+
+ControlReply quit(Simulator&, const QStringList&)
+{
+    return ControlReply { true, QStringLiteral("bye"), true };
 }
 
 } // namespace
@@ -48,290 +310,37 @@ ControlCommands::ControlCommands(Simulator& simulator)
 {
 }
 
-controlprotocol::Reply ControlCommands::execute(const QStringList& command)
+ControlReply ControlCommands::execute(const QStringList& command)
 {
-    static const QHash<QString, Handler> handlers {
-        { QStringLiteral("status"), &ControlCommands::status },
-        { QStringLiteral("report"), &ControlCommands::report },
-        { QStringLiteral("reset"), &ControlCommands::reset },
-        { QStringLiteral("clear"), &ControlCommands::clear },
-        { QStringLiteral("fail"), &ControlCommands::fail },
-        { QStringLiteral("slow"), &ControlCommands::slow },
-        { QStringLiteral("unplug"), &ControlCommands::unplug },
-        { QStringLiteral("plug"), &ControlCommands::plug },
-        { QStringLiteral("pid"), &ControlCommands::pid },
-        { QStringLiteral("model"), &ControlCommands::model },
-        { QStringLiteral("firmware"), &ControlCommands::firmware },
-        { QStringLiteral("meter"), &ControlCommands::meter },
-        { QStringLiteral("set"), &ControlCommands::set },
-        { QStringLiteral("asio-serve"), &ControlCommands::asioServe },
-        { QStringLiteral("asio-request"), &ControlCommands::asioRequest },
-        { QStringLiteral("quit"), &ControlCommands::quit },
+    struct Entry {
+        ControlReply (*handler)(Simulator& simulator, const QStringList& arguments);
+        int minArguments;
+        int maxArguments;
     };
-    const Handler handler = handlers.value(command.value(0));
-    if (!handler) {
-        QStringList names = handlers.keys();
-        names.sort();
-        return Reply::failure(QStringLiteral("unknown command \"%1\"; commands: %2").arg(command.value(0), names.join(QStringLiteral(", "))));
-    }
-    return (this->*handler)(command.mid(1));
-}
-
-controlprotocol::Reply ControlCommands::status(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("status"));
-    return Reply::success(StateReport(m_simulator).toText());
-}
-
-controlprotocol::Reply ControlCommands::report(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("report"));
-    const QJsonObject report {
-        { QStringLiteral("state"), StateReport(m_simulator).toJson() },
-        { QStringLiteral("calls"), m_simulator.record().toJson() },
+    static const QHash<QString, Entry> commands {
+        { QStringLiteral("status"), { &status, 0, 0 } },
+        { QStringLiteral("report"), { &report, 0, 0 } },
+        { QStringLiteral("clear"), { &clear, 0, 0 } },
+        { QStringLiteral("reset"), { &reset, 0, 0 } },
+        { QStringLiteral("fail"), { &fail, 2, 3 } },
+        { QStringLiteral("slow"), { &slow, 1, 1 } },
+        { QStringLiteral("unplug"), { &unplug, 0, 0 } },
+        { QStringLiteral("plug"), { &plug, 0, 0 } },
+        { QStringLiteral("model"), { &model, 1, 1 } },
+        { QStringLiteral("pid"), { &model, 1, 1 } },
+        { QStringLiteral("firmware"), { &firmware, 1, 2 } },
+        { QStringLiteral("meter"), { &meter, 1, SimDevice::kMeterCount } },
+        { QStringLiteral("set"), { &set, 2, 2 } },
+        { QStringLiteral("asio-serve"), { &asioServe, 1, 1 } },
+        { QStringLiteral("asio-request"), { &asioRequest, 0, std::numeric_limits<int>::max() } },
+        { QStringLiteral("quit"), { &quit, 0, 0 } },
     };
-    return Reply::success(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
-}
-
-controlprotocol::Reply ControlCommands::reset(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("reset"));
-    m_simulator.device().reset();
-    return Reply::success(QStringLiteral("device settings back to power-on defaults"));
-}
-
-controlprotocol::Reply ControlCommands::clear(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("clear"));
-    m_simulator.record().clear();
-    return Reply::success(QStringLiteral("call record cleared"));
-}
-
-controlprotocol::Reply ControlCommands::fail(const QStringList& arguments)
-{
-    if (arguments.size() < 2 || arguments.size() > 3)
-        return usage(QStringLiteral("fail <code|name> once|always|off|<N> [error], or fail all off"));
-    if (arguments == QStringList { QStringLiteral("all"), QStringLiteral("off") }) {
-        m_simulator.faults().clearFailures();
-        return Reply::success(QStringLiteral("no code fails any more"));
-    }
-    const std::optional<quint32> code = iocode::parse(arguments[0]);
-    if (!code)
-        return unknownCode(arguments[0]);
-    quint32 error = FaultInjector::kDefaultError;
-    if (arguments.size() == 3) {
-        const std::optional<quint64> parsed = numbertext::parseUnsigned(arguments[2], std::numeric_limits<quint32>::max());
-        if (!parsed || *parsed == 0)
-            return Reply::failure(QStringLiteral("error must be a Windows error number above 0, not \"%1\"").arg(arguments[2]));
-        error = static_cast<quint32>(*parsed);
-    }
-    const QString name = iocode::name(*code);
-    const QString& mode = arguments[1];
-    FaultInjector& faults = m_simulator.faults();
-    if (mode == QLatin1String("off")) {
-        faults.clearFailure(*code);
-        return Reply::success(QStringLiteral("%1 no longer fails").arg(name));
-    }
-    if (mode == QLatin1String("always")) {
-        faults.failAlways(*code, error);
-        return Reply::success(QStringLiteral("%1 fails every call with error %2").arg(name).arg(error));
-    }
-    const std::optional<quint64> count = mode == QLatin1String("once") ? 1 : numbertext::parseUnsigned(mode, std::numeric_limits<int>::max());
-    if (!count || *count == 0)
-        return usage(QStringLiteral("fail <code|name> once|always|off|<N> [error], with N at least 1"));
-    faults.failTimes(*code, static_cast<int>(*count), error);
-    return Reply::success(QStringLiteral("%1 fails the next %2 call(s) with error %3").arg(name).arg(*count).arg(error));
-}
-
-controlprotocol::Reply ControlCommands::slow(const QStringList& arguments)
-{
-    if (arguments.isEmpty() || arguments.size() > 2)
-        return usage(QStringLiteral("slow <ms> [code|name]"));
-    const std::optional<quint64> ms = numbertext::parseUnsigned(arguments[0], kMaxDelayMs);
-    if (!ms)
-        return Reply::failure(QStringLiteral("delay must be 0..%1 ms, not \"%2\"").arg(kMaxDelayMs).arg(arguments[0]));
-    const int delay = static_cast<int>(*ms);
-    if (arguments.size() == 1) {
-        m_simulator.faults().setDelay(delay);
-        return Reply::success(delay == 0 ? QStringLiteral("replies no longer delayed")
-                                         : QStringLiteral("every reply delayed by %1 ms").arg(delay));
-    }
-    const std::optional<quint32> code = iocode::parse(arguments[1]);
-    if (!code)
-        return unknownCode(arguments[1]);
-    m_simulator.faults().setDelay(*code, delay);
-    return Reply::success(QStringLiteral("replies to %1 delayed by %2 ms").arg(iocode::name(*code)).arg(delay));
-}
-
-controlprotocol::Reply ControlCommands::unplug(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("unplug"));
-    DeviceServer& server = m_simulator.deviceServer();
-    const int dropped = server.connectionCount();
-    server.unplug();
-    return Reply::success(QStringLiteral("unplugged bus %1, %2 connection(s) dropped").arg(server.bus()).arg(dropped));
-}
-
-controlprotocol::Reply ControlCommands::plug(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("plug"));
-    DeviceServer& server = m_simulator.deviceServer();
-    QString error;
-    if (!server.plug(&error))
-        return Reply::failure(error);
-    return Reply::success(QStringLiteral("plugged on bus %1 at %2").arg(server.bus()).arg(server.socketPath()));
-}
-
-controlprotocol::Reply ControlCommands::setModel(const QString& text)
-{
-    const std::optional<quint32> pid = devicemodel::parse(text);
-    if (!pid)
-        return Reply::failure(QStringLiteral("unknown model \"%1\": use KX1, KX2, KQ or a product ID").arg(text));
-    m_simulator.device().state().pid = *pid;
-    return Reply::success(QStringLiteral("model %1 (PID %2)").arg(devicemodel::name(*pid)).arg(*pid));
-}
-
-controlprotocol::Reply ControlCommands::pid(const QStringList& arguments)
-{
-    if (arguments.size() != 1 || !numbertext::parseUnsigned(arguments[0], std::numeric_limits<quint32>::max()))
-        return usage(QStringLiteral("pid <n>"));
-    return setModel(arguments[0]);
-}
-
-controlprotocol::Reply ControlCommands::model(const QStringList& arguments)
-{
-    if (arguments.size() != 1)
-        return usage(QStringLiteral("model KX1|KX2|KQ|<pid>"));
-    return setModel(arguments[0]);
-}
-
-controlprotocol::Reply ControlCommands::setFirmware(const QByteArray& bytes)
-{
-    m_simulator.device().state().firmware = bytes;
-    return Reply::success(QStringLiteral("firmware \"%1\" (%2)").arg(firmware::display(bytes), QString::fromLatin1(bytes.toHex(' '))));
-}
-
-controlprotocol::Reply ControlCommands::firmware(const QStringList& arguments)
-{
-    QString error;
-    std::optional<QByteArray> bytes;
-    if (arguments.size() == 2 && arguments[0] == QLatin1String("--hex"))
-        bytes = firmware::fromHex(arguments[1], &error);
-    else if (arguments.size() == 1)
-        bytes = firmware::fromText(arguments[0], &error);
-    else
-        return usage(QStringLiteral("firmware <text> | firmware --hex <20 hex digits>"));
-    if (!bytes)
-        return Reply::failure(error);
-    return setFirmware(*bytes);
-}
-
-controlprotocol::Reply ControlCommands::meter(const QStringList& arguments)
-{
-    if (arguments.isEmpty() || arguments.size() > MeterLevels::kCount)
-        return usage(QStringLiteral("meter moving | meter <v0> [v1 ...] (at most %1 values)").arg(MeterLevels::kCount));
-    MeterLevels& levels = m_simulator.device().meter();
-    if (arguments.size() == 1 && arguments[0] == QLatin1String("moving")) {
-        levels.setMoving();
-        return Reply::success(QStringLiteral("meters show the moving test signal"));
-    }
-    QList<qint32> values;
-    for (const QString& text : arguments) {
-        bool ok = false;
-        const qint64 value = text.toLongLong(&ok);
-        if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
-            return Reply::failure(QStringLiteral("meter value \"%1\" is not a 32-bit integer").arg(text));
-        values.append(static_cast<qint32>(value));
-    }
-    levels.setFixed(values);
-    return Reply::success(QStringLiteral("meters 0..%1 fixed, the rest 0").arg(values.size() - 1));
-}
-
-controlprotocol::Reply ControlCommands::set(const QStringList& arguments)
-{
-    static const QString kUsage = QStringLiteral("set sample-rate|buffer-size|usb-latency|safe-mode|wdm <value>");
-    if (arguments.size() != 2)
-        return usage(kUsage);
-    const QString& key = arguments[0];
-    const QString& text = arguments[1];
-    DeviceState& state = m_simulator.device().state();
-    if (key == QLatin1String("safe-mode")) {
-        const std::optional<bool> on = parseSwitch(text);
-        if (!on)
-            return Reply::failure(QStringLiteral("safe-mode takes on or off, not \"%1\"").arg(text));
-        state.safeMode = *on;
-        return Reply::success(QStringLiteral("safe-mode = %1").arg(*on ? QStringLiteral("on") : QStringLiteral("off")));
-    }
-    const QHash<QString, quint32*> words {
-        { QStringLiteral("sample-rate"), &state.sampleRate },
-        { QStringLiteral("buffer-size"), &state.bufferSize },
-        { QStringLiteral("usb-latency"), &state.usbLatency },
-        { QStringLiteral("wdm"), &state.wdmCount },
-    };
-    quint32* target = words.value(key);
-    if (!target)
-        return usage(kUsage);
-    const std::optional<quint64> value = numbertext::parseUnsigned(text, std::numeric_limits<quint32>::max());
-    if (!value)
-        return Reply::failure(QStringLiteral("%1 takes an unsigned 32-bit number, not \"%2\"").arg(key, text));
-    *target = static_cast<quint32>(*value);
-    return Reply::success(QStringLiteral("%1 = %2").arg(key).arg(*target));
-}
-
-controlprotocol::Reply ControlCommands::asioServe(const QStringList& arguments)
-{
-    const std::optional<bool> on = arguments.size() == 1 ? parseSwitch(arguments[0]) : std::nullopt;
-    if (!on)
-        return usage(QStringLiteral("asio-serve on|off"));
-    AsioNoticeServer& server = m_simulator.asioServer();
-    const QString pipe = asiopipe::displayName(asiopipe::kNoticePipe);
-    if (!*on) {
-        const int dropped = server.stop();
-        return Reply::success(QStringLiteral("%1 no longer served, %2 connection(s) dropped").arg(pipe).arg(dropped));
-    }
-    QString error;
-    if (!server.serve(&error))
-        return Reply::failure(error);
-    return Reply::success(QStringLiteral("serving %1 at %2").arg(pipe, server.socketPath()));
-}
-
-controlprotocol::Reply ControlCommands::asioRequest(const QStringList& arguments)
-{
-    QString error;
-    std::optional<QByteArray> message;
-    if (arguments.value(0) == QLatin1String("--hex"))
-        message = asiomessage::fromHex(arguments.mid(1), &error);
-    else if (arguments.size() == 2 && arguments[0] == QLatin1String("--length"))
-        message = asiomessage::ofLength(arguments[1], &error);
-    else if (arguments.size() == asiomessage::kWordCount)
-        message = asiomessage::fromWords(arguments, &error);
-    else
-        return usage(QStringLiteral("asio-request <w0> <w1> <w2> <w3> <w4> | asio-request --hex [hex bytes...] | asio-request --length <n>"));
-    if (!message)
-        return Reply::failure(error);
-    return sendAsioRequest(*message);
-}
-
-controlprotocol::Reply ControlCommands::sendAsioRequest(const QByteArray& message)
-{
-    const QString pipe = asiopipe::displayName(asiopipe::kRequestPipe);
-    const CallEntry& entry = m_simulator.sendAsioRequest(message);
-    if (!entry.ok) {
-        const QString reason = entry.error == platform::winerror::kFileNotFound ? QStringLiteral(": nobody serves the pipe") : QString();
-        return Reply::failure(QStringLiteral("cannot send to %1, error %2%3").arg(pipe).arg(entry.error).arg(reason));
-    }
-    return Reply::success(QStringLiteral("sent to %1: %2").arg(pipe, asiomessage::describe(message)));
-}
-
-controlprotocol::Reply ControlCommands::quit(const QStringList& arguments)
-{
-    if (!arguments.isEmpty())
-        return usage(QStringLiteral("quit"));
-    return Reply { true, QStringLiteral("bye"), true };
+    const QString name = command.value(0);
+    const QStringList arguments = command.mid(1);
+    const auto it = commands.constFind(name);
+    if (it == commands.cend())
+        return ControlReply { false, QStringLiteral("unknown command \"%1\"\n%2").arg(name, QString::fromLatin1(kUsage)) };
+    if (arguments.size() < it->minArguments || arguments.size() > it->maxArguments)
+        return usage(name);
+    return it->handler(m_simulator, arguments);
 }

@@ -1,19 +1,16 @@
 #include "sim/ControlServer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 
 namespace {
 
-// How long a check for a live sim on the control path may take.
-constexpr int kProbeMs = 500;
-
-bool someoneAnswersAt(const QString& path)
-{
-    QLocalSocket probe;
-    probe.connectToServer(path);
-    return probe.waitForConnected(kProbeMs);
-}
+// A request line longer than this is refused rather than buffered forever.
+// It leaves room for asio-request --hex with its largest message.
+constexpr qsizetype kMaxRequestBytes = 256 * 1024;
 
 } // namespace
 
@@ -23,12 +20,19 @@ ControlServer::ControlServer(Handler handler, QObject* parent)
     , m_handler(std::move(handler))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &ControlServer::onNewConnection);
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        }
+    });
 }
 
 bool ControlServer::listen(const QString& path, QString* error)
 {
-    if (someoneAnswersAt(path)) {
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    if (probe.waitForConnected(500)) {
         *error = QStringLiteral("another sim already answers at %1; give this one --control PATH").arg(path);
         return false;
     }
@@ -40,33 +44,30 @@ bool ControlServer::listen(const QString& path, QString* error)
     return true;
 }
 
-void ControlServer::onNewConnection()
-{
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-    }
-}
-
 void ControlServer::onReadyRead(QLocalSocket* socket)
 {
     if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() > controlprotocol::kMaxRequestBytes)
-            answer(socket, controlprotocol::Reply::failure(QStringLiteral("request too long")));
+        if (socket->bytesAvailable() > kMaxRequestBytes)
+            answer(socket, { false, QStringLiteral("request too long") });
         return;
     }
-    const QByteArray line = socket->readLine(controlprotocol::kMaxRequestBytes + 1);
-    QString error;
-    const std::optional<QStringList> command = controlprotocol::decodeRequest(line, &error);
-    answer(socket, command ? m_handler(*command) : controlprotocol::Reply::failure(error));
+    const QJsonArray request = QJsonDocument::fromJson(socket->readLine(kMaxRequestBytes + 1)).array();
+    QStringList command;
+    for (const QJsonValue& value : request)
+        command.append(value.toString());
+    if (command.isEmpty())
+        answer(socket, { false, QStringLiteral("a request is one line holding a JSON array of strings") });
+    else
+        answer(socket, m_handler(command));
 }
 
-void ControlServer::answer(QLocalSocket* socket, const controlprotocol::Reply& reply)
+void ControlServer::answer(QLocalSocket* socket, const ControlReply& reply)
 {
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
     // Stop only once the goodbye has reached the client.
     if (reply.quit)
         connect(socket, &QLocalSocket::disconnected, this, &ControlServer::quitRequested);
-    socket->write(controlprotocol::encodeReply(reply));
+    const QJsonObject json { { QStringLiteral("ok"), reply.ok }, { QStringLiteral("text"), reply.text } };
+    socket->write(QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n');
     socket->disconnectFromServer();
 }

@@ -1,23 +1,31 @@
 #pragma once
 
-#include "sim/ControlProtocol.h"
-
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class QLocalServer;
 class QLocalSocket;
 
-// The sim's control socket: one command per connection, answered by the
-// handler, then the connection is closed.
+// The answer to one control command.
+struct ControlReply {
+    bool ok = true;
+    QString text;
+    bool quit = false; // the sim stops once this reply has gone out; not sent
+};
+
+// The sim's control socket. A connection carries one request line, a JSON
+// array of strings (the command and its arguments, so spaces survive), and
+// one reply line, a JSON object {"ok": bool, "text": string}; then the sim
+// hangs up.
 class ControlServer : public QObject
 {
     Q_OBJECT
 
 public:
-    using Handler = std::function<controlprotocol::Reply(const QStringList&)>;
+    using Handler = std::function<ControlReply(const QStringList&)>;
 
     explicit ControlServer(Handler handler, QObject* parent = nullptr);
 
@@ -28,9 +36,8 @@ signals:
     void quitRequested();
 
 private:
-    void onNewConnection();
     void onReadyRead(QLocalSocket* socket);
-    void answer(QLocalSocket* socket, const controlprotocol::Reply& reply);
+    void answer(QLocalSocket* socket, const ControlReply& reply);
 
     QLocalServer* m_server;
     Handler m_handler;

@@ -1,31 +1,27 @@
 #pragma once
 
-#include "sim/SimReply.h"
-
-#include <QMap>
 #include <QObject>
 #include <QString>
 
-class DeviceConnection;
-class SeqPacketListener;
+class SeqPacketServer;
+struct SimReply;
 
-// The device object of one bus: a listening socket that the panel opens as
-// \\.\KestrumAudioBusN, and the connections opened on it. Unplugging drops
-// them all and removes the socket, as pulling the USB cable would.
+// The device object of one bus: a socket that the panel opens as
+// \\.\KestrumAudioBusN, carrying one request and one reply per call.
+// Unplugging drops every connection and removes the socket, as pulling the
+// USB cable would.
 class DeviceServer : public QObject
 {
     Q_OBJECT
 
 public:
     explicit DeviceServer(int bus, QObject* parent = nullptr);
-    ~DeviceServer() override;
 
     int bus() const { return m_bus; }
-    QString socketPath() const { return m_socketPath; }
     bool isPlugged() const;
-    int connectionCount() const { return static_cast<int>(m_connections.size()); }
+    int connectionCount() const;
 
-    // Starts listening. Refuses when another sim already serves the bus.
+    // Refuses when another sim already serves the bus.
     bool plug(QString* error);
     void unplug();
 
@@ -36,16 +32,10 @@ signals:
     void connectionOpened(quint64 connection);
     void connectionClosed(quint64 connection, const QString& reason);
     void requestReceived(quint64 connection, quint32 code, const QByteArray& input, quint32 outputCapacity);
-    void malformedRequest(quint64 connection, qsizetype length);
 
 private:
-    void onIncomingConnection(int fd);
-    void onPeerClosed(quint64 connection);
-    bool resolveSocketPath(QString* error);
+    void onReceived(quint64 connection, const QByteArray& message, bool truncated);
 
     int m_bus;
-    QString m_socketPath;
-    SeqPacketListener* m_listener;
-    QMap<quint64, DeviceConnection*> m_connections;
-    quint64 m_nextConnection = 1;
+    SeqPacketServer* m_server;
 };

@@ -1,26 +1,13 @@
 #include "sim/FaultInjector.h"
 
-void FaultInjector::failAlways(quint32 code, quint32 error)
-{
-    m_failures.insert(code, Failure { error, kAlways });
-}
+#include "sim/IoCodes.h"
 
-void FaultInjector::failTimes(quint32 code, int count, quint32 error)
+void FaultInjector::fail(quint32 code, int count, quint32 error)
 {
-    if (count <= 0)
-        clearFailure(code);
+    if (count == 0)
+        m_failures.remove(code);
     else
         m_failures.insert(code, Failure { error, count });
-}
-
-void FaultInjector::clearFailure(quint32 code)
-{
-    m_failures.remove(code);
-}
-
-void FaultInjector::clearFailures()
-{
-    m_failures.clear();
 }
 
 std::optional<quint32> FaultInjector::takeFailure(quint32 code)
@@ -34,22 +21,12 @@ std::optional<quint32> FaultInjector::takeFailure(quint32 code)
     return error;
 }
 
-void FaultInjector::setDelay(int ms)
+QJsonObject FaultInjector::toJson() const
 {
-    m_defaultDelay = ms;
-    if (ms == 0)
-        m_codeDelays.clear();
-}
-
-void FaultInjector::setDelay(quint32 code, int ms)
-{
-    if (ms == 0)
-        m_codeDelays.remove(code);
-    else
-        m_codeDelays.insert(code, ms);
-}
-
-int FaultInjector::delayFor(quint32 code) const
-{
-    return m_codeDelays.value(code, m_defaultDelay);
+    QJsonObject failures;
+    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it) {
+        const QJsonValue remaining = it->remaining == kAlways ? QJsonValue(QStringLiteral("always")) : QJsonValue(it->remaining);
+        failures.insert(iocode::name(it.key()), QJsonObject { { QStringLiteral("error"), static_cast<qint64>(it->error) }, { QStringLiteral("remaining"), remaining } });
+    }
+    return QJsonObject { { QStringLiteral("failures"), failures }, { QStringLiteral("slowMs"), m_delayMs } };
 }

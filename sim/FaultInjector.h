@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QMap>
-#include <QtGlobal>
 
 #include <optional>
 
@@ -13,28 +13,25 @@ public:
     static constexpr quint32 kDefaultError = 31;
     static constexpr int kAlways = -1;
 
-    struct Failure {
-        quint32 error = kDefaultError;
-        int remaining = kAlways; // calls still to fail, or kAlways
-    };
-
-    void failAlways(quint32 code, quint32 error);
-    void failTimes(quint32 code, int count, quint32 error);
-    void clearFailure(quint32 code);
-    void clearFailures();
+    // The next count calls of code fail with error (kAlways: every call; 0: none).
+    void fail(quint32 code, int count, quint32 error);
+    void clearFailures() { m_failures.clear(); }
     // The error the next call of code must fail with, if any; uses up one failure.
     std::optional<quint32> takeFailure(quint32 code);
-    const QMap<quint32, Failure>& failures() const { return m_failures; }
 
-    // A delay for every code; 0 also drops the per-code delays.
-    void setDelay(int ms);
-    void setDelay(quint32 code, int ms);
-    int delayFor(quint32 code) const;
-    int defaultDelay() const { return m_defaultDelay; }
-    const QMap<quint32, int>& codeDelays() const { return m_codeDelays; }
+    // Every reply is held back this long.
+    void setDelay(int ms) { m_delayMs = ms; }
+    int delay() const { return m_delayMs; }
+
+    // {"failures": {name: {"error", "remaining"}}, "slowMs"}
+    QJsonObject toJson() const;
 
 private:
+    struct Failure {
+        quint32 error;
+        int remaining;
+    };
+
     QMap<quint32, Failure> m_failures;
-    QMap<quint32, int> m_codeDelays;
-    int m_defaultDelay = 0;
+    int m_delayMs = 0;
 };

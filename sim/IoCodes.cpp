@@ -1,9 +1,9 @@
 #include "sim/IoCodes.h"
 
-#include "sim/MeterLevels.h"
 #include "sim/MixerRecord.h"
-#include "sim/NumberText.h"
 #include "sim/ReceivedUsbPacket.h"
+#include "sim/SimDevice.h"
+#include "sim/TextValue.h"
 
 #include <array>
 #include <limits>
@@ -20,7 +20,7 @@ const std::array<Info, 22> kCodes { {
     { kGetBufferSize, "io_get_buffer_size", 0, 4 },
     { kGetUsbBufferSize, "io_get_usb_buffer_size", 0, 4 },
     { kSetUsbBufferSize, "io_set_usb_buffer_size", 4, 0 },
-    { kGetMeterData, "io_get_meter_data", 0, MeterLevels::kCount * 4 },
+    { kGetMeterData, "io_get_meter_data", 0, SimDevice::kMeterCount * 4 },
     { kStopAllAudio, "io_stop_all_audio", 0, 0 },
     { kAudioInit, "io_audio_init", 0, 0 },
     { kRestartAudio, "io_restart_audio", 0, 0 },
@@ -62,10 +62,8 @@ std::optional<quint32> parse(const QString& text)
         if (lower == full || QStringLiteral("io_") + lower == full)
             return info.code;
     }
-    const std::optional<quint64> number = numbertext::parseUnsigned(lower, std::numeric_limits<quint32>::max());
-    if (!number)
-        return std::nullopt;
-    return static_cast<quint32>(*number);
+    const std::optional<quint64> number = textvalue::number(lower, std::numeric_limits<quint32>::max());
+    return number ? std::optional<quint32>(static_cast<quint32>(*number)) : std::nullopt;
 }
 
 } // namespace iocode

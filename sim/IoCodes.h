@@ -44,7 +44,7 @@ const Info* find(quint32 code);
 // "io_get_sample_rate", or the code in hex when unknown.
 QString name(quint32 code);
 
-// Accepts a name (with or without the "io_" prefix) or a number, decimal or 0x-hex.
+// A name, with or without its "io_", or a number.
 std::optional<quint32> parse(const QString& text);
 
 } // namespace iocode

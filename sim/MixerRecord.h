@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
+#include <QJsonObject>
 
 // The mixer record the panel sends whole: 256 x 32 matrix cells, then 96
 // output gains, all little-endian IEEE doubles. Empty until the first one
@@ -19,20 +19,16 @@ public:
     // bytes must hold kSize bytes.
     explicit MixerRecord(const QByteArray& bytes);
 
-    bool isPresent() const;
+    bool isPresent() const { return !m_bytes.isEmpty(); }
     double cell(int row, int column) const;
     double outputGain(int index) const;
 
-    // What changed from previous, short enough for one terminal line.
-    QString describeChangesFrom(const MixerRecord& previous) const;
-
-    static QString formatValue(double value);
+    // {"present", "outputGains": [96], "cells": [{"row", "col", "value"}]},
+    // the cells that are not zero only.
+    QJsonObject toJson() const;
 
 private:
     double doubleAt(int offset) const;
-    bool differsAt(const MixerRecord& other, int offset) const;
-    QString describeGainChanges(const MixerRecord& previous) const;
-    QString describeCellChanges(const MixerRecord& previous) const;
 
     QByteArray m_bytes;
 };

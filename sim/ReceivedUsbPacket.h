@@ -11,7 +11,6 @@ class ReceivedUsbPacket
 public:
     static constexpr int kSize = 37;
     static constexpr int kReplySize = 32;
-    static constexpr quint8 kMarker = 0x01;
 
     enum Command : quint8 {
         OutputVolume = 0x03,
@@ -28,20 +27,18 @@ public:
     // bytes must hold kSize bytes.
     explicit ReceivedUsbPacket(const QByteArray& bytes);
 
-    quint8 marker() const;
-    quint8 command() const;
-    bool switchedOn() const;
-    int channel() const;
+    quint8 command() const { return byteAt(1); }
+    bool switchedOn() const { return byteAt(3) != 0; }
+    int channel() const { return byteAt(4); }
     quint16 value() const;
 
     // Whether a write of this packet is one the device understands.
     bool isValidWrite() const;
+    // "mic volume ch 1 = 112", "48V ch 2 on", ...
     QString describeWrite() const;
-    QString describeRead() const;
 
 private:
-    quint8 byteAt(int index) const;
-    QString onOff() const;
+    quint8 byteAt(int index) const { return static_cast<quint8>(m_bytes.at(index)); }
 
     QByteArray m_bytes;
 };

@@ -1,9 +1,11 @@
 #include "sim/SimControlClient.h"
 
 #include "platform/posix/RuntimeDir.h"
-#include "sim/ControlProtocol.h"
 
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 
 SimControlClient::SimControlClient(const QString& controlPath)
@@ -22,26 +24,15 @@ QString SimControlClient::defaultControlPath(QString* error)
     return QString::fromStdString(base) + QStringLiteral("/kestrum-sim.ctl");
 }
 
-QString SimControlClient::unreachableText(const QLocalSocket& socket) const
-{
-    switch (socket.error()) {
-    case QLocalSocket::ServerNotFoundError:
-    case QLocalSocket::ConnectionRefusedError:
-        return QStringLiteral("no sim answers at %1: is kestrum-sim running (with this --control path)?").arg(m_controlPath);
-    default:
-        return QStringLiteral("no sim answers at %1: %2").arg(m_controlPath, socket.errorString());
-    }
-}
-
 SimControlClient::Result SimControlClient::send(const QStringList& command, int timeoutMs) const
 {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(m_controlPath);
     if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
-        return { Outcome::Unreachable, unreachableText(socket) };
+        return { Outcome::Unreachable, QStringLiteral("no sim answers at %1: %2").arg(m_controlPath, socket.errorString()) };
 
-    socket.write(controlprotocol::encodeRequest(command));
+    socket.write(QJsonDocument(QJsonArray::fromStringList(command)).toJson(QJsonDocument::Compact) + '\n');
     // The sim hangs up after its one reply line.
     QByteArray received;
     while (!received.endsWith('\n')) {
@@ -49,8 +40,8 @@ SimControlClient::Result SimControlClient::send(const QStringList& command, int 
             break;
         received += socket.readAll();
     }
-    const std::optional<controlprotocol::Reply> reply = controlprotocol::decodeReply(received);
-    if (!reply)
+    const QJsonObject reply = QJsonDocument::fromJson(received).object();
+    if (!reply.value(QStringLiteral("ok")).isBool())
         return { Outcome::Unreachable, QStringLiteral("no answer from the sim at %1 within %2 ms").arg(m_controlPath).arg(timeoutMs) };
-    return { reply->ok ? Outcome::Ok : Outcome::Refused, reply->text };
+    return { reply.value(QStringLiteral("ok")).toBool() ? Outcome::Ok : Outcome::Refused, reply.value(QStringLiteral("text")).toString() };
 }

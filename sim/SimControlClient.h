@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class QLocalSocket;
-
 // Sends one command to a running sim over its control socket and waits for
 // the answer. Blocking, so the command-line client and the tests can use it
 // without an event loop.
@@ -34,7 +32,5 @@ public:
     static QString defaultControlPath(QString* error);
 
 private:
-    QString unreachableText(const QLocalSocket& socket) const;
-
     QString m_controlPath;
 };

@@ -1,43 +1,40 @@
 #include "sim/SimDevice.h"
 
 #include "platform/WinError.h"
-#include "sim/Firmware.h"
 #include "sim/IoCodes.h"
 #include "sim/ReceivedUsbPacket.h"
 
 #include <QtEndian>
 
+#include <cmath>
+
 namespace {
 
-quint32 wordOf(const QByteArray& input)
-{
-    return qFromLittleEndian<quint32>(input.constData());
-}
-
-SimReply replyWord(quint32 value)
+template <typename T>
+SimReply valueReply(T value)
 {
     SimReply reply;
-    reply.output.resize(4);
-    qToLittleEndian<quint32>(value, reply.output.data());
+    reply.output.resize(sizeof value);
+    qToLittleEndian<T>(value, reply.output.data());
     return reply;
 }
 
-SimReply replyHalfWord(quint16 value)
+// The test signal runs from -60 to -6 dBFS and back every 4 s; neighbouring
+// meters are out of phase so that they do not move as one.
+qint32 movingLevel(int index, qint64 elapsedMs)
 {
-    SimReply reply;
-    reply.output.resize(2);
-    qToLittleEndian<quint16>(value, reply.output.data());
-    return reply;
-}
-
-SimReply replyByte(bool value)
-{
-    SimReply reply;
-    reply.output = QByteArray(1, value ? '\1' : '\0');
-    return reply;
+    constexpr double kTwoPi = 6.283185307179586;
+    const double phase = kTwoPi * (index * 7 % SimDevice::kMeterCount) / SimDevice::kMeterCount;
+    const double db = -33.0 + 27.0 * std::sin(kTwoPi * elapsedMs / 4000.0 + phase);
+    return static_cast<qint32>(std::lround(2147483647.0 * std::pow(10.0, db / 20.0)));
 }
 
 } // namespace
+
+SimDevice::SimDevice()
+{
+    m_clock.start();
+}
 
 SimReply SimDevice::handle(quint32 code, const QByteArray& input, quint32 outputCapacity)
 {
@@ -61,84 +58,64 @@ void SimDevice::reset()
 
 SimReply SimDevice::apply(quint32 code, const QByteArray& input)
 {
+    const quint32 word = input.size() == 4 ? qFromLittleEndian<quint32>(input.constData()) : 0;
     switch (code) {
     case iocode::kGetSampleRate:
-        return replyWord(m_state.sampleRate);
+        return valueReply(m_state.sampleRate);
     case iocode::kSetSampleRate:
-        m_state.sampleRate = wordOf(input);
-        return {};
+        m_state.sampleRate = word;
+        break;
     case iocode::kSetMixer:
         m_state.mixer = MixerRecord(input);
-        return {};
+        break;
     case iocode::kSetBufferSize:
-        m_state.bufferSize = wordOf(input);
-        return {};
+        m_state.bufferSize = word;
+        break;
     case iocode::kGetBufferSize:
-        return replyWord(m_state.bufferSize);
+        return valueReply(m_state.bufferSize);
     case iocode::kGetUsbBufferSize:
-        return replyWord(m_state.usbLatency);
+        return valueReply(m_state.usbLatency);
     case iocode::kSetUsbBufferSize:
-        m_state.usbLatency = wordOf(input);
-        return {};
+        m_state.usbLatency = word;
+        break;
     case iocode::kGetMeterData:
-        return SimReply { true, 0, m_meter.toBytes() };
+        return SimReply { true, 0, meterLevels() };
     case iocode::kStopAllAudio:
-        stopAudio();
-        return {};
     case iocode::kAudioInit:
-        initAudio();
-        return {};
     case iocode::kRestartAudio:
-        restartAudio();
-        return {};
+        m_state.audioRunning = code != iocode::kStopAllAudio;
+        break;
     case iocode::kGetDevicePid:
-        return replyWord(m_state.pid);
+        return valueReply(m_state.pid);
     case iocode::kSetWdmNum:
-        m_state.wdmCount = wordOf(input);
-        return {};
+        m_state.wdmCount = word;
+        break;
     case iocode::kSetSafeModeOn:
-        m_state.safeMode = true;
-        return {};
     case iocode::kSetSafeModeOff:
-        m_state.safeMode = false;
-        return {};
+        m_state.safeMode = code == iocode::kSetSafeModeOn;
+        break;
     case iocode::kWriteUsbControl:
         return writeUsbControl(input);
-    case iocode::kReadUsbControl:
-        return readUsbControl(input);
+    case iocode::kReadUsbControl: {
+        SimReply reply { true, 0, QByteArray(ReceivedUsbPacket::kReplySize, '\0') };
+        if (ReceivedUsbPacket(input).command() == ReceivedUsbPacket::ReadFirmware)
+            reply.output.replace(0, textvalue::kFirmwareSize, m_state.firmware);
+        return reply;
+    }
     case iocode::kGetWdmNum:
-        return replyWord(m_state.wdmCount);
+        return valueReply(m_state.wdmCount);
     case iocode::kSetMasterVolume:
         m_state.masterVolume = qFromLittleEndian<quint16>(input.constData());
-        return {};
+        break;
     case iocode::kGetMasterVolume:
-        return replyHalfWord(m_state.masterVolume);
+        return valueReply(m_state.masterVolume);
     case iocode::kSetMasterMute:
         m_state.masterMute = input.at(0) != 0;
-        return {};
+        break;
     case iocode::kGetMasterMute:
-        return replyByte(m_state.masterMute);
-    default:
-        return SimReply::failure(platform::winerror::kInvalidFunction);
+        return valueReply<quint8>(m_state.masterMute ? 1 : 0);
     }
-}
-
-void SimDevice::stopAudio()
-{
-    m_state.audioRunning = false;
-    ++m_state.audioStops;
-}
-
-void SimDevice::initAudio()
-{
-    m_state.audioRunning = true;
-    ++m_state.audioInits;
-}
-
-void SimDevice::restartAudio()
-{
-    m_state.audioRunning = true;
-    ++m_state.audioRestarts;
+    return {};
 }
 
 SimReply SimDevice::writeUsbControl(const QByteArray& input)
@@ -160,10 +137,8 @@ SimReply SimDevice::writeUsbControl(const QByteArray& input)
         m_state.phantom[packet.channel()] = packet.switchedOn();
         break;
     case ReceivedUsbPacket::PhoneChipOff:
-        m_state.phoneChip = false;
-        break;
     case ReceivedUsbPacket::PhoneChipOn:
-        m_state.phoneChip = true;
+        m_state.phoneChip = packet.command() == ReceivedUsbPacket::PhoneChipOn;
         break;
     case ReceivedUsbPacket::Instrument:
         m_state.instrument[packet.channel()] = packet.switchedOn();
@@ -175,11 +150,13 @@ SimReply SimDevice::writeUsbControl(const QByteArray& input)
     return {};
 }
 
-SimReply SimDevice::readUsbControl(const QByteArray& input) const
+QByteArray SimDevice::meterLevels() const
 {
-    SimReply reply;
-    reply.output = QByteArray(ReceivedUsbPacket::kReplySize, '\0');
-    if (ReceivedUsbPacket(input).command() == ReceivedUsbPacket::ReadFirmware)
-        reply.output.replace(0, firmware::kSize, m_state.firmware);
-    return reply;
+    const qint64 now = m_clock.elapsed();
+    QByteArray bytes(kMeterCount * 4, '\0');
+    for (int i = 0; i < kMeterCount; ++i) {
+        const qint32 level = meterMoving() ? movingLevel(i, now) : m_fixedMeter.value(i);
+        qToLittleEndian<qint32>(level, bytes.data() + 4 * i);
+    }
+    return bytes;
 }

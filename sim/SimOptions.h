@@ -9,14 +9,14 @@
 class SimOptions
 {
 public:
-    SimOptions();
+    static constexpr int kBusCount = 16;
 
     // False with errorText() when the arguments make no sense.
     bool parse(const QStringList& arguments);
 
     QString errorText() const { return m_error; }
     bool helpRequested() const { return m_help; }
-    QString helpText() const { return m_helpText; }
+    static QString helpText();
 
     bool isClient() const { return !m_command.isEmpty(); }
     QStringList command() const { return m_command; }
@@ -27,16 +27,13 @@ public:
     bool quiet() const { return m_quiet; }
     QString controlPath() const { return m_controlPath; }
 
-    static constexpr int kBusCount = 16;
-
 private:
     bool fail(const QString& error);
 
     QString m_error;
-    QString m_helpText;
     bool m_help = false;
     QStringList m_command;
-    quint32 m_pid;
+    quint32 m_pid = 0;
     int m_bus = 0;
     QByteArray m_firmware;
     bool m_quiet = false;

@@ -1,9 +1,7 @@
 #include "sim/Simulator.h"
 
-#include "sim/CallPrinter.h"
-#include "sim/DeviceModel.h"
-#include "sim/Firmware.h"
 #include "sim/SimOptions.h"
+#include "sim/TextValue.h"
 
 #include <cstdio>
 
@@ -18,81 +16,72 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
 {
     m_device.state().pid = options.pid();
     m_device.state().firmware = options.firmware();
-    connect(&m_deviceServer, &DeviceServer::connectionOpened, this, &Simulator::onConnectionOpened);
-    connect(&m_deviceServer, &DeviceServer::connectionClosed, this, &Simulator::onConnectionClosed);
+    connect(&m_deviceServer, &DeviceServer::connectionOpened, this, [this](quint64 connection) { add(CallEntry(CallEntry::Kind::Open, connection)); });
+    connect(&m_deviceServer, &DeviceServer::connectionClosed, this, [this](quint64 connection, const QString& reason) {
+        CallEntry entry(CallEntry::Kind::Close, connection);
+        entry.reason = reason;
+        add(entry);
+    });
     connect(&m_deviceServer, &DeviceServer::requestReceived, this, &Simulator::onRequest);
-    connect(&m_deviceServer, &DeviceServer::malformedRequest, this, &Simulator::onMalformedRequest);
+    connect(&m_asio, &AsioDriver::messageReceived, this, [this](const QByteArray& message) {
+        CallEntry entry(CallEntry::Kind::AsioNotice);
+        entry.input = message;
+        add(entry);
+    });
     connect(&m_controlServer, &ControlServer::quitRequested, this, &Simulator::quitRequested);
-    connect(&m_asioServer, &AsioNoticeServer::messageReceived, this, &Simulator::onAsioMessage);
 }
 
 bool Simulator::start(QString* error)
 {
     if (!m_deviceServer.plug(error))
         return false;
-    serveAsioPipe();
+    // Several sims may share a runtime directory, one per bus, but only one
+    // of them can be the ASIO driver; the others still serve their device.
+    QString asioError;
+    if (!m_asio.serve(&asioError))
+        QTextStream(stderr) << "kestrum-sim: warning: " << asioError << "; this sim goes on without serving it" << Qt::endl;
     return m_controlServer.listen(m_controlPath, error);
-}
-
-// Several sims may share a runtime directory, one per bus, but only one of
-// them can be the ASIO driver; the others still serve their device.
-void Simulator::serveAsioPipe()
-{
-    QString error;
-    if (!m_asioServer.serve(&error))
-        QTextStream(stderr) << "kestrum-sim: warning: " << error << "; this sim goes on without serving it" << Qt::endl;
 }
 
 QString Simulator::readyLine() const
 {
     const DeviceState& state = m_device.state();
     return QStringLiteral("kestrum-sim: %1 (PID %2) on bus %3, firmware \"%4\", control %5")
-        .arg(devicemodel::name(state.pid))
+        .arg(textvalue::modelName(state.pid))
         .arg(state.pid)
         .arg(m_deviceServer.bus())
-        .arg(firmware::display(state.firmware), m_controlPath);
-}
-
-void Simulator::onConnectionOpened(quint64 connection)
-{
-    print(m_record.addOpen(connection, m_deviceServer.bus()));
-}
-
-void Simulator::onConnectionClosed(quint64 connection, const QString& reason)
-{
-    print(m_record.addClose(connection, reason));
+        .arg(textvalue::firmwareText(state.firmware), m_controlPath);
 }
 
 void Simulator::onRequest(quint64 connection, quint32 code, const QByteArray& input, quint32 outputCapacity)
 {
-    const MixerRecord mixerBefore = m_device.state().mixer;
     const std::optional<quint32> injected = m_faults.takeFailure(code);
     const SimReply reply = injected ? SimReply::failure(*injected) : m_device.handle(code, input, outputCapacity);
-    print(m_record.addCall(connection, code, input, outputCapacity, reply, injected.has_value()), mixerBefore);
-    m_deviceServer.reply(connection, reply, m_faults.delayFor(code));
+    CallEntry entry(CallEntry::Kind::Call, connection);
+    entry.code = code;
+    entry.input = input;
+    entry.outputCapacity = outputCapacity;
+    entry.ok = reply.ok;
+    entry.error = reply.error;
+    entry.injected = injected.has_value();
+    entry.output = reply.output;
+    add(std::move(entry));
+    m_deviceServer.reply(connection, reply, m_faults.delay());
 }
 
-void Simulator::onMalformedRequest(quint64 connection, qsizetype length)
+quint32 Simulator::sendAsioRequest(const QByteArray& message)
 {
+    CallEntry entry(CallEntry::Kind::AsioRequest);
+    entry.output = message;
+    entry.error = m_asio.send(message);
+    entry.ok = entry.error == 0;
+    add(entry);
+    return entry.error;
+}
+
+void Simulator::add(CallEntry entry)
+{
+    const CallEntry& added = m_record.add(std::move(entry));
     if (!m_quiet)
-        m_out << "conn " << connection << " sent a malformed request of " << length << " bytes -> refused, error 87" << Qt::endl;
-}
-
-void Simulator::onAsioMessage(const QByteArray& message)
-{
-    print(m_record.addAsioNotice(message));
-}
-
-const CallEntry& Simulator::sendAsioRequest(const QByteArray& message)
-{
-    const AsioRequestSender::Result result = m_asioSender.send(message);
-    const CallEntry& entry = m_record.addAsioRequest(message, result.ok, result.error);
-    print(entry);
-    return entry;
-}
-
-void Simulator::print(const CallEntry& entry, const MixerRecord& mixerBefore)
-{
-    if (!m_quiet)
-        m_out << CallPrinter::describe(entry, mixerBefore) << Qt::endl;
+        m_out << CallRecord::describe(added) << Qt::endl;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "sim/AsioNoticeServer.h"
-#include "sim/AsioRequestSender.h"
+#include "sim/AsioDriver.h"
 #include "sim/CallRecord.h"
 #include "sim/ControlCommands.h"
 #include "sim/ControlServer.h"
@@ -16,8 +15,7 @@ class SimOptions;
 
 // One simulated device on one bus: takes the driver calls off the device
 // socket, injects the faults asked for, records and prints every call, and
-// answers the control socket. It also plays the ASIO driver: serves the pipe
-// of the panel's reset notices and sends open-window requests.
+// answers the control socket. It also plays the ASIO driver.
 class Simulator : public QObject
 {
     Q_OBJECT
@@ -31,31 +29,21 @@ public:
     QString readyLine() const;
 
     SimDevice& device() { return m_device; }
-    const SimDevice& device() const { return m_device; }
     CallRecord& record() { return m_record; }
     FaultInjector& faults() { return m_faults; }
-    const FaultInjector& faults() const { return m_faults; }
     DeviceServer& deviceServer() { return m_deviceServer; }
-    const DeviceServer& deviceServer() const { return m_deviceServer; }
-    AsioNoticeServer& asioServer() { return m_asioServer; }
-    const AsioNoticeServer& asioServer() const { return m_asioServer; }
-    const AsioRequestSender& asioSender() const { return m_asioSender; }
-    QString controlPath() const { return m_controlPath; }
+    AsioDriver& asio() { return m_asio; }
 
-    // Sends one message to the panel's request pipe, recorded and printed.
-    const CallEntry& sendAsioRequest(const QByteArray& message);
+    // Sends one message to the panel's request pipe, recorded and printed:
+    // 0, or the Windows error number.
+    quint32 sendAsioRequest(const QByteArray& message);
 
 signals:
     void quitRequested();
 
 private:
-    void onConnectionOpened(quint64 connection);
-    void onConnectionClosed(quint64 connection, const QString& reason);
     void onRequest(quint64 connection, quint32 code, const QByteArray& input, quint32 outputCapacity);
-    void onMalformedRequest(quint64 connection, qsizetype length);
-    void onAsioMessage(const QByteArray& message);
-    void serveAsioPipe();
-    void print(const CallEntry& entry, const MixerRecord& mixerBefore = MixerRecord());
+    void add(CallEntry entry);
 
     bool m_quiet;
     QString m_controlPath;
@@ -64,9 +52,8 @@ private:
     SimDevice m_device;
     FaultInjector m_faults;
     ControlCommands m_commands;
-    AsioRequestSender m_asioSender;
     // Last, so they go first and no socket outlives what it reports to.
-    AsioNoticeServer m_asioServer;
+    AsioDriver m_asio;
     DeviceServer m_deviceServer;
     ControlServer m_controlServer;
 };

@@ -7,7 +7,7 @@
 
 namespace {
 
-// Exit codes of the client: the sim refused the command, or no sim answered.
+// Exit codes: the sim refused the command, or no sim answered (or none could start).
 constexpr int kRefused = 1;
 constexpr int kUnusable = 2;
 
@@ -40,15 +40,13 @@ int serve(const SimOptions& options, QCoreApplication& app)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kestrum-sim"));
-
     SimOptions options;
     if (!options.parse(QCoreApplication::arguments())) {
         QTextStream(stderr) << "kestrum-sim: " << options.errorText() << "\nSee kestrum-sim --help." << Qt::endl;
         return kUnusable;
     }
     if (options.helpRequested()) {
-        QTextStream(stdout) << options.helpText();
+        QTextStream(stdout) << SimOptions::helpText();
         return 0;
     }
     return options.isClient() ? runClient(options) : serve(options, app);

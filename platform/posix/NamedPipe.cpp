@@ -165,7 +165,9 @@ bool readPipe(PipeHandle pipe, void* buffer, std::uint32_t capacity,
         return false;
     posix::ReceivedMessage message;
     if (!posix::receiveMessage(fd, buffer, capacity, 0, message, error)) {
-        if (message.closed)
+        // A peer that closed its end is a broken pipe, as on Windows, also
+        // when it left a message unread and the socket reports a reset.
+        if (error == winerror::kDeviceNotConnected)
             error = winerror::kBrokenPipe;
         return false;
     }
@@ -184,8 +186,9 @@ bool writePipe(PipeHandle pipe, const void* data, std::uint32_t length, std::uin
         return false;
     if (posix::sendMessage(fd, data, length, kWriteLimitMs, error))
         return true;
+    // Windows reports a write to a peer that closed its end as "no data".
     if (error == winerror::kDeviceNotConnected)
-        error = winerror::kBrokenPipe;
+        error = winerror::kNoData;
     return false;
 }
 

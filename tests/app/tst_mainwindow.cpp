@@ -138,7 +138,7 @@ private slots:
     // PID read on the channel it opened before: the dialog's channel cannot open.
     void settingsChannelFailureShowsNoDeviceAndDetectionGoesOn()
     {
-        startSim({ "slow 500 io_get_device_pid" });
+        startSim({ "slow 500" });
         const QString socket = fixture->environment().baseDir() + "/KestrumAudioBus0";
         std::thread hider([&] {
             const QDeadlineTimer deadline(5000);

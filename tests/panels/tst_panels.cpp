@@ -1,6 +1,6 @@
 // The three model panels against the simulated interface: what reaches the
-// device on a first start and on a restore, the mixer cells each control
-// drives, the ini files, the level readouts and the widget trees.
+// device on a first start, on a restore and on every control change, what
+// the ini files hold, and the level readouts.
 
 #include "controls/Button.h"
 #include "controls/Knob.h"
@@ -10,21 +10,15 @@
 #include "sim/IoCodes.h"
 #include "sim/MixerRecord.h"
 #include "sim/ReceivedUsbPacket.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/SimProcess.h"
-#include "tests/support/TestEnvironment.h"
+#include "tests/support/DeviceFixture.h"
 
 #include <QAccessible>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -32,46 +26,47 @@
 
 namespace {
 
-const QString kReadoutStyle = QStringLiteral("color: #888888; font-size: 8px;");
-const QString kTitleStyle = QStringLiteral("font-weight: bold; font-size: 12px; color: white;");
-const QString kCaptionStyle = QStringLiteral("font-size: 12px; color: white;");
-const QString kPhoneCaptionStyle = QStringLiteral("font-size: 10px; color: white;");
-const QString kLoaded = QStringLiteral("已从配置文件加载控件状态");
 const QString kSaved = QStringLiteral("控件状态已保存到配置文件");
-
-// Knobs and buttons in the order each panel creates them.
-enum Kx2Knob { Mic1Gain, Mic2Gain, SpeakerVolume, PhoneToSpeaker, Kx2Headphone, Kx2PhoneToHeadphone };
-enum Kx2Button { Mic1Pad, Mic1Phantom, Mic1Direct, Mic2Pad, Mic2Phantom, Mic2Direct, SpeakerMute, SpeakerDim, Kx2HeadphoneMute, Kx2HeadphoneDim };
-enum Kx1Button { Kx1Instrument, Kx1Pad, Kx1Phantom, Kx1Direct, Kx1Mute, Kx1Dim };
+const QStringList kModels = { "KX2", "KX1", "KQ" };
 
 double gainOf(int dB)
 {
     return std::pow(10.0, dB / 20.0);
 }
 
-QString iniPath(const QString& model)
+// Expected entries of TestPanels::view.
+QString gainIs(int k, double gain)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/" + model.toLower() + ".ini";
+    return QString("gain/%1=%2").arg(k).arg(gain, 0, 'g', 12);
 }
 
-// A key's value as the file on disk holds it, read without QSettings: a new
-// QSettings object on the same file would first write out what the panel
-// had not flushed yet.
-QString onDisk(const QString& model, const QString& key)
+QString cellIs(int row, int column, double gain)
 {
-    QFile file(iniPath(model));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    const QString group = "[" + key.section('/', 0, 0) + "]";
-    const QString assignment = key.section('/', 1) + "=";
-    bool inGroup = false;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-        if (line.startsWith('['))
-            inGroup = line == group;
-        else if (inGroup && line.startsWith(assignment))
-            return line.mid(assignment.size());
-    }
-    return QString();
+    return QString("cell/%1,%2=%3").arg(row).arg(column).arg(gain, 0, 'g', 12);
+}
+
+// A DIRECT switch's cells: the channel's column into the given rows.
+QStringList directCells(int column, QList<int> rows, double gain)
+{
+    QStringList cells;
+    for (int row : rows)
+        cells << cellIs(row, column, gain);
+    return cells;
+}
+
+// The unity routing every model starts from, plus the model's own cells.
+QStringList unityCells(const QStringList& modelCells)
+{
+    QStringList cells = { cellIs(0, 0, 0.0) };
+    for (const QString& cell : QStringList { "4,0", "5,1", "6,2", "7,3", "8,4", "9,5", "10,6", "11,7", "96,0", "97,1", "128,0", "129,1", "130,0", "131,1",
+                                             "160,0", "161,1", "162,2", "163,3", "164,4", "165,5", "166,6", "167,7" } + modelCells)
+        cells << "cell/" + cell + "=1";
+    return cells;
+}
+
+QString iniOf(const QString& model)
+{
+    return model.toLower() + ".ini";
 }
 
 std::unique_ptr<QWidget> makePanel(const QString& model)
@@ -83,96 +78,37 @@ std::unique_ptr<QWidget> makePanel(const QString& model)
     return std::make_unique<kx2>();
 }
 
-// A layout tree in a compact text form, so a whole panel's structure can be
-// compared with what it should be.
-QString describe(QLayoutItem* item);
-
-QString describeWidget(QWidget* widget)
+// The panel's control with the given accessible name.
+QWidget* named(const QWidget* panel, const QString& name)
 {
-    if (auto* knob = qobject_cast<Knob*>(widget))
-        return QString("knob(%1..%2)").arg(knob->minValue).arg(knob->maxValue);
-    if (auto* button = qobject_cast<Button*>(widget))
-        return button->text();
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        if (label->styleSheet() == kReadoutStyle)
-            return "readout";
-        const QString kind = label->styleSheet() == kTitleStyle ? "title"
-            : label->styleSheet() == kCaptionStyle              ? "caption"
-            : label->styleSheet() == kPhoneCaptionStyle         ? "phone"
-                                                                : "label?";
-        return kind + ":" + label->text();
+    for (QWidget* widget : panel->findChildren<QWidget*>()) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        if (accessible->text(QAccessible::Name) == name)
+            return widget;
     }
-    if (auto* frame = qobject_cast<QFrame*>(widget); frame && frame->frameShape() == QFrame::VLine)
-        return "|";
-    return widget->metaObject()->className();
+    qWarning("no control named %s", qPrintable(name));
+    return nullptr;
 }
 
-QString describeLayout(QLayout* layout)
-{
-    QString text = qobject_cast<QHBoxLayout*>(layout) ? "H" : "V";
-    const QMargins margins = layout->contentsMargins();
-    if (qobject_cast<QVBoxLayout*>(layout) && margins.left() != margins.right())
-        text += QString("(%1,%2,%3,%4)").arg(margins.left()).arg(margins.top()).arg(margins.right()).arg(margins.bottom());
-    QStringList items;
-    for (int i = 0; i < layout->count(); ++i)
-        items << describe(layout->itemAt(i));
-    return text + "[" + items.join(' ') + "]";
-}
-
-QString describe(QLayoutItem* item)
-{
-    if (item->widget())
-        return describeWidget(item->widget());
-    if (item->layout())
-        return describeLayout(item->layout());
-    return "~";
-}
-
-QList<QLabel*> readoutsOf(const QWidget* panel)
-{
-    QList<QLabel*> found;
-    for (QLabel* label : panel->findChildren<QLabel*>()) {
-        if (label->styleSheet() == kReadoutStyle)
-            found << label;
-    }
-    return found;
-}
-
-QStringList textsOf(const QList<QLabel*>& labels)
+// The level readouts in creation order, as "description=text".
+QStringList readouts(const QWidget* panel)
 {
     QStringList texts;
-    for (const QLabel* label : labels)
-        texts << label->text();
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        if (!label->accessibleDescription().isEmpty())
+            texts << label->accessibleDescription() + "=" + label->text();
+    }
     return texts;
 }
 
-// Counts the layout passes a widget is asked for.
-class LayoutRequests : public QObject
+bool laysOut(const QLayout* layout, const QWidget* widget)
 {
-public:
-    explicit LayoutRequests(QWidget* widget) { widget->installEventFilter(this); }
-
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::LayoutRequest)
-            ++count;
-        return false;
-    }
-
-    int count = 0;
-};
-
-QSet<QWidget*> widgetsIn(QLayout* layout)
-{
-    QSet<QWidget*> widgets;
     for (int i = 0; i < layout->count(); ++i) {
         QLayoutItem* item = layout->itemAt(i);
-        if (item->widget())
-            widgets.insert(item->widget());
-        else if (item->layout())
-            widgets.unite(widgetsIn(item->layout()));
+        if (item->widget() == widget || (item->layout() && laysOut(item->layout(), widget)))
+            return true;
     }
-    return widgets;
+    return false;
 }
 
 } // namespace
@@ -182,101 +118,61 @@ class TestPanels : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
-    void cleanup();
 
-    void firstStartSendsTheDefaults_data();
-    void firstStartSendsTheDefaults();
-    void storedStateIsRestoredAndClamped();
-    void muteWinsOverDimAndTheKnobKeepsItsValue_data();
-    void muteWinsOverDimAndTheKnobKeepsItsValue();
-    void connectNeverSendsAMutedOrDimmedOutputLouder_data();
-    void connectNeverSendsAMutedOrDimmedOutputLouder();
-    void directMonitoringDrivesTheChannelsCells();
-    void everyControlIsStoredAndFlushedAtOnce();
-    void restoringWritesTheFileBackOnlyWhereItDiffers_data();
-    void restoringWritesTheFileBackOnlyWhereItDiffers();
-    void eachModelReadsOnlyItsOwnFile();
-    void instrumentSwitchShowsWhatTheDeviceAccepted();
-    void refusedCommandsAreLoggedAndTheFileIsStillWritten();
+    void connectSendsTheStoredStateNeverLouder_data();
+    void connectSendsTheStoredStateNeverLouder();
+    void controlsReachTheDeviceAndTheFile_data();
+    void controlsReachTheDeviceAndTheFile();
     void panelStaysEmptyWhenTheDeviceCannotBeUsed_data();
     void panelStaysEmptyWhenTheDeviceCannotBeUsed();
-    void readoutsShowTheMeterLevels_data();
-    void readoutsShowTheMeterLevels();
-    void failedMeterReadKeepsTheReadouts();
-    void hiddenReadoutsCatchUpWhenShown_data();
-    void hiddenReadoutsCatchUpWhenShown();
-    void newLevelsDoNotLayThePanelOutAgain();
-    void widgetTreePerModel_data();
-    void widgetTreePerModel();
-    void recipesGiveTheirLooks();
-    void assistiveToolsReadAndDriveThePanels();
+    void shownPanelIsLaidOutAndShowsLevels_data();
+    void shownPanelIsLaidOutAndShowsLevels();
 
 private:
-    void startSim(const QString& model);
-    QStringList deviceCalls();
-    QStringList sentBytes();
+    bool start(const QString& model, const QStringList& simCommands = {});
+    QStringList deviceCalls(bool records = false);
     QList<MixerRecord> mixerRecords();
-    QVariant stored(const QString& model, const QString& key) const;
-    void store(const QString& model, const QMap<QString, QVariant>& values) const;
-    template <typename T> T* child(int index) const;
+    QStringList view(const QStringList& expected);
 
-    TestEnvironment environment;
-    std::unique_ptr<LogCapture> log;
-    std::unique_ptr<SimProcess> sim;
+    // Made once the test library has installed its message handler, so that
+    // the fixture's log capture comes after it.
+    std::unique_ptr<DeviceFixture> device;
+    QString model;
     std::unique_ptr<QWidget> panel;
 };
 
-void TestPanels::initTestCase()
-{
-    log = std::make_unique<LogCapture>();
-}
-
+// Each test starts without panel, device or ini files.
 void TestPanels::init()
 {
-    for (const char* model : { "KX1", "KX2", "KQ" })
-        QFile::remove(iniPath(model));
-    log->clear();
-}
-
-void TestPanels::cleanup()
-{
     panel.reset();
-    sim.reset();
+    if (!device)
+        device = std::make_unique<DeviceFixture>();
+    device->stopSim();
+    for (const QString& each : kModels)
+        DeviceFixture::removeIni(iniOf(each));
+    device->log().clear();
 }
 
-void TestPanels::startSim(const QString& model)
+bool TestPanels::start(const QString& panelModel, const QStringList& simCommands)
 {
-    sim = std::make_unique<SimProcess>(QStringList { "--model", model });
-    QVERIFY(sim->waitUntilReady());
+    model = panelModel;
+    const bool started = device->startSim({ "--model", model }, simCommands);
+    panel = makePanel(model);
+    return started;
 }
 
 // The driver calls so far, the meter polls left out: a USB packet as the
-// device understood it, a mixer record as "mixer".
-QStringList TestPanels::deviceCalls()
+// device understood it, a mixer record as "mixer" (with its bytes if asked).
+QStringList TestPanels::deviceCalls(bool records)
 {
     QStringList calls;
-    for (const QJsonObject& call : sim->calls()) {
+    for (const QJsonObject& call : device->sim().calls()) {
         const quint32 code = call["code"].toInteger();
-        const QByteArray input = QByteArray::fromHex(call["in"].toString().toLatin1());
         if (code == iocode::kWriteUsbControl)
-            calls << ReceivedUsbPacket(input).describeWrite();
-        else if (code == iocode::kSetMixer)
-            calls << "mixer";
+            calls << ReceivedUsbPacket(DeviceFixture::input(call)).describeWrite();
         else if (code != iocode::kGetMeterData)
-            calls << call["name"].toString();
-    }
-    return calls;
-}
-
-// Every driver call so far with its input bytes, the meter polls left out.
-QStringList TestPanels::sentBytes()
-{
-    QStringList calls;
-    for (const QJsonObject& call : sim->calls()) {
-        if (call["code"].toInteger() != iocode::kGetMeterData)
-            calls << call["name"].toString() + " " + call["in"].toString();
+            calls << (code == iocode::kSetMixer ? "mixer" + (records ? call["in"].toString() : QString()) : call["name"].toString());
     }
     return calls;
 }
@@ -284,846 +180,363 @@ QStringList TestPanels::sentBytes()
 QList<MixerRecord> TestPanels::mixerRecords()
 {
     QList<MixerRecord> records;
-    for (const QJsonObject& call : sim->calls(iocode::kSetMixer))
-        records << MixerRecord(QByteArray::fromHex(call["in"].toString().toLatin1()));
+    for (const QJsonObject& call : device->sim().calls(iocode::kSetMixer))
+        records << MixerRecord(DeviceFixture::input(call));
     return records;
 }
 
-QVariant TestPanels::stored(const QString& model, const QString& key) const
+// What the expected "key=value" entries say, as found: "gain/k" and
+// "cell/row,column" in the last mixer record sent, "ini/<key>" in the file
+// on disk, "text/<control>" and "reads/<control>" as the user and
+// assistive tools see a control, anything else ("micGain/1") in the
+// device's state.
+QStringList TestPanels::view(const QStringList& expected)
 {
-    return QSettings(iniPath(model), QSettings::IniFormat).value(key);
+    QStringList found;
+    for (const QString& entry : expected) {
+        const QString key = entry.section('=', 0, 0);
+        const QString what = key.section('/', 0, 0);
+        const QString which = key.section('/', 1);
+        QString value;
+        if (what == "ini")
+            value = DeviceFixture::onDisk(iniOf(model), which);
+        else if (what == "text")
+            value = qobject_cast<QAbstractButton*>(named(panel.get(), which))->text();
+        else if (what == "reads")
+            value = QAccessible::queryAccessibleInterface(named(panel.get(), which))->text(QAccessible::Value);
+        else if (what == "gain" || what == "cell")
+            value = QString::number(what == "gain" ? mixerRecords().last().outputGain(which.toInt())
+                                                   : mixerRecords().last().cell(which.section(',', 0, 0).toInt(), which.section(',', 1).toInt()), 'g', 12);
+        else
+            value = device->sim().state()[what].toObject()[which].toVariant().toString();
+        found << key + "=" + value;
+    }
+    return found;
 }
 
-void TestPanels::store(const QString& model, const QMap<QString, QVariant>& values) const
-{
-    QDir().mkpath(QFileInfo(iniPath(model)).path());
-    QSettings file(iniPath(model), QSettings::IniFormat);
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        file.setValue(it.key(), it.value());
-}
-
-template <typename T>
-T* TestPanels::child(int index) const
-{
-    return panel->findChildren<T*>(Qt::FindDirectChildrenOnly).at(index);
-}
-
-void TestPanels::firstStartSendsTheDefaults_data()
+void TestPanels::connectSendsTheStoredStateNeverLouder_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QList<int>>("silentOutputs");
-    QTest::addColumn<QStringList>("unityCells");
-    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("calls"); // all of them, when given
+    QTest::addColumn<int>("flushLines");
 
-    const QStringList common = { "4,0", "5,1", "6,2", "7,3", "8,4", "9,5", "10,6", "11,7", "96,0", "97,1",
-                                 "128,0", "129,1", "130,0", "131,1", "160,0", "161,1", "162,2", "163,3",
-                                 "164,4", "165,5", "166,6", "167,7" };
-    QTest::newRow("KX2")
+    // A first start: the defaults go out, buttons off, volumes silent from
+    // the first record on, gains and phone levels at 0, and the file holds
+    // them at once.
+    QTest::newRow("KX2 first start")
+        << "KX2" << QVariantMap {}
+        << QStringList { "ini/Dial/SpeakerValue=-80", "ini/Dial/HeadphoneValue=-80", "ini/Button/HeadphoneDimIsChecked=false", "ini/Dial/OtgToSPValue=0",
+                         "reads/Mic 2 gain=0 dB", gainIs(0, 0.0), gainIs(2, 1.0), gainIs(3, 1.0), gainIs(5, 0.0) }
+            + unityCells({ "100,0", "101,1", "132,0", "133,1", "64,2", "65,3", "68,2", "69,3" })
+        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "output volume ch 5 = 100", "output volume ch 6 = 100", "20dB pad ch 1 off",
+                         "48V ch 1 off", "mixer", "mic volume ch 1 = 0", "mic volume ch 2 = 0", "20dB pad ch 2 off", "48V ch 2 off" } + QStringList(9, "mixer")
+        << 1;
+    QTest::newRow("KX1 first start")
+        << "KX1" << QVariantMap {}
+        << QStringList { "ini/Dial/HeadphoneValue=-80", "ini/Button/MicInstrIsChecked=false", "ini/Dial/OtgToHpValue=0", gainIs(2, 1.0) }
+            + unityCells({ "64,2", "65,3" })
+        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "instrument ch 1 off", "20dB pad ch 1 off", "48V ch 1 off",
+                         "mixer", "mic volume ch 1 = 0", "mixer", "mixer", "mixer", "mixer" }
+        << 0;
+    QTest::newRow("KQ first start")
+        << "KQ" << QVariantMap {} << QStringList { "ini/Dial/HeadphoneValue=-80", "ini/Dial/MicValue=0", gainIs(2, 1.0) } + unityCells({ "64,2", "65,3" })
+        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "mixer", "mic volume ch 1 = 0", "mixer", "mixer", "mixer" } << 0;
+
+    // A stored state: no two channels or outputs share a value, and a value
+    // the control clamps, or cannot read, is written back.
+    QTest::newRow("KX2 stored")
         << "KX2"
-        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "output volume ch 5 = 100",
-                         "output volume ch 6 = 100", "20dB pad ch 1 off", "48V ch 1 off", "mixer",
-                         "mic volume ch 1 = 0", "mic volume ch 2 = 0", "20dB pad ch 2 off", "48V ch 2 off", "mixer",
-                         "mixer", "mixer", "mixer", "mixer", "mixer", "mixer", "mixer", "mixer" }
-        << QList<int> { 0, 1, 4, 5 }
-        << common + QStringList { "100,0", "101,1", "132,0", "133,1", "64,2", "65,3", "68,2", "69,3" }
-        << QStringList { "Button/HeadphoneDimIsChecked", "Button/HeadphoneMuteIsChecked",
-                         "Button/Mic120dBIsChecked", "Button/Mic148VIsChecked", "Button/Mic220dBIsChecked",
-                         "Button/Mic248VIsChecked", "Button/MonitorMic1IsChecked", "Button/MonitorMic2IsChecked",
-                         "Button/SpeakerDimIsChecked", "Button/SpeakerMuteIsChecked", "Dial/HeadphoneValue",
-                         "Dial/Mic1Value", "Dial/Mic2Value", "Dial/OtgToHpValue", "Dial/OtgToSPValue",
-                         "Dial/SpeakerValue" };
-    QTest::newRow("KX1")
+        << QVariantMap { { "Button/Mic120dBIsChecked", true }, { "Button/Mic148VIsChecked", false }, { "Button/MonitorMic1IsChecked", true },
+                         { "Dial/Mic1Value", 100 }, { "Dial/Mic2Value", 17 }, { "Button/Mic220dBIsChecked", false }, { "Button/Mic248VIsChecked", true },
+                         { "Button/MonitorMic2IsChecked", false }, { "Dial/SpeakerValue", -10 }, { "Button/SpeakerMuteIsChecked", true },
+                         { "Button/SpeakerDimIsChecked", false }, { "Dial/HeadphoneValue", -4 }, { "Button/HeadphoneMuteIsChecked", false },
+                         { "Button/HeadphoneDimIsChecked", true }, { "Dial/OtgToHpValue", "loud" }, { "Dial/OtgToSPValue", -30 } }
+        << QStringList { "ini/Dial/Mic1Value=56", "ini/Dial/OtgToHpValue=0", "ini/Dial/SpeakerValue=-10", "ini/Dial/Mic2Value=17", "pad20db/1=true",
+                         "pad20db/2=false", "phantom48v/1=false", "phantom48v/2=true", "micGain/1=112", "micGain/2=34", "reads/Mic 1 gain=65 dB",
+                         gainIs(0, 0.0), gainIs(1, 0.0), gainIs(4, gainOf(-24)), gainIs(5, gainOf(-24)), cellIs(64, 2, gainOf(-30)),
+                         cellIs(65, 3, gainOf(-30)), cellIs(68, 2, 1.0), cellIs(69, 3, 1.0) }
+            + directCells(0, { 64, 65, 68, 69 }, 1.0) + directCells(1, { 64, 65, 68, 69 }, 0.0) << QStringList() << 1;
+    QTest::newRow("KX1 stored")
         << "KX1"
-        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "instrument ch 1 off",
-                         "20dB pad ch 1 off", "48V ch 1 off", "mixer", "mic volume ch 1 = 0",
-                         "mixer", "mixer", "mixer", "mixer" }
-        << QList<int> { 0, 1 }
-        << common + QStringList { "64,2", "65,3" }
-        << QStringList { "Button/HeadphoneDimIsChecked", "Button/HeadphoneMuteIsChecked",
-                         "Button/Mic20dBIsChecked", "Button/Mic48VIsChecked", "Button/MicInstrIsChecked",
-                         "Button/MonitorMicIsChecked", "Dial/HeadphoneValue", "Dial/MicValue", "Dial/OtgToHpValue" };
-    QTest::newRow("KQ")
+        << QVariantMap { { "Button/MicInstrIsChecked", true }, { "Button/Mic20dBIsChecked", false }, { "Button/Mic48VIsChecked", true },
+                         { "Button/MonitorMicIsChecked", true }, { "Dial/MicValue", 50 }, { "Dial/HeadphoneValue", -8 },
+                         { "Button/HeadphoneMuteIsChecked", true }, { "Button/HeadphoneDimIsChecked", false }, { "Dial/OtgToHpValue", -12 } }
+        << QStringList { "ini/Dial/MicValue=42", "ini/Dial/HeadphoneValue=-8", "instrument/1=true", "text/Mic instrument input=INST", "pad20db/1=false",
+                         "phantom48v/1=true", "micGain/1=84", cellIs(64, 0, 1.0), cellIs(65, 1, 1.0), cellIs(64, 2, gainOf(-12)),
+                         cellIs(65, 3, gainOf(-12)), gainIs(0, 0.0), gainIs(1, 0.0) } << QStringList() << 0;
+    QTest::newRow("KQ stored")
         << "KQ"
-        << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "mixer", "mic volume ch 1 = 0",
-                         "mixer", "mixer", "mixer" }
-        << QList<int> { 0, 1 }
-        << common + QStringList { "64,2", "65,3" }
-        << QStringList { "Button/HeadphoneDimIsChecked", "Button/HeadphoneMuteIsChecked",
-                         "Button/MonitorMicIsChecked", "Dial/HeadphoneValue", "Dial/MicValue" };
+        << QVariantMap { { "Button/MonitorMicIsChecked", false }, { "Dial/MicValue", 13 }, { "Dial/HeadphoneValue", -3 },
+                         { "Button/HeadphoneMuteIsChecked", false }, { "Button/HeadphoneDimIsChecked", true } }
+        << QStringList { "ini/Dial/MicValue=13", "micGain/1=26", cellIs(64, 0, 0.0), cellIs(65, 1, 0.0), cellIs(64, 2, 1.0), cellIs(65, 3, 1.0),
+                         gainIs(0, gainOf(-23)), gainIs(1, gainOf(-23)) } << QStringList() << 0;
+    // The other way round: each output's MUTE and DIM come before its volume.
+    QTest::newRow("KX2 stored, speaker dimmed") << "KX2" << QVariantMap { { "Dial/SpeakerValue", -2 }, { "Button/SpeakerDimIsChecked", true },
+                                                                          { "Dial/HeadphoneValue", -5 }, { "Button/HeadphoneMuteIsChecked", true } }
+                                                << QStringList { gainIs(0, gainOf(-22)), gainIs(4, 0.0) } << QStringList() << 1;
+    QTest::newRow("KX1 stored, dimmed") << "KX1" << QVariantMap { { "Dial/HeadphoneValue", -2 }, { "Button/HeadphoneDimIsChecked", true } }
+                                        << QStringList { gainIs(0, gainOf(-22)) } << QStringList() << 0;
+    QTest::newRow("KQ stored, muted") << "KQ" << QVariantMap { { "Dial/HeadphoneValue", -2 }, { "Button/HeadphoneMuteIsChecked", true } }
+                                      << QStringList { gainIs(0, 0.0) } << QStringList() << 0;
 }
 
-void TestPanels::firstStartSendsTheDefaults()
+void TestPanels::connectSendsTheStoredStateNeverLouder()
 {
     QFETCH(QString, model);
+    QFETCH(QVariantMap, stored);
+    QFETCH(QStringList, expected);
     QFETCH(QStringList, calls);
-    QFETCH(QList<int>, silentOutputs);
-    QFETCH(QStringList, unityCells);
-    QFETCH(QStringList, keys);
+    QFETCH(int, flushLines);
 
-    startSim(model);
-    panel = makePanel(model);
-    QCOMPARE(deviceCalls(), calls);
-    QCOMPARE(log->count(kLoaded), 1);
-
-    // Every record is whole; the last one holds the unity routing, the phone
-    // input at 0 dB and the volumes at -80 dB (silent).
-    const MixerRecord last = mixerRecords().last();
-    QStringList cells;
-    for (int row = 0; row < MixerRecord::kRows; ++row) {
-        for (int column = 0; column < MixerRecord::kColumns; ++column) {
-            if (last.cell(row, column) == 0.0)
-                continue;
-            QCOMPARE(last.cell(row, column), 1.0);
-            cells << QString("%1,%2").arg(row).arg(column);
-        }
-    }
-    QCOMPARE(QSet<QString>(cells.cbegin(), cells.cend()), QSet<QString>(unityCells.cbegin(), unityCells.cend()));
-    for (int k = 0; k < MixerRecord::kOutputGains; ++k)
-        QCOMPARE(last.outputGain(k), silentOutputs.contains(k) ? 0.0 : 1.0);
-
-    // The phone input of the KQ reaches the headphones at unity in every record sent.
-    if (model == "KQ") {
-        for (const MixerRecord& record : mixerRecords())
-            QVERIFY(record.cell(64, 2) == 1.0 && record.cell(65, 3) == 1.0);
-    }
-
-    QSettings file(iniPath(model), QSettings::IniFormat);
-    QCOMPARE(file.allKeys(), keys);
-    for (const QString& key : keys) {
-        const QString expected = key.startsWith("Button/") ? "false" : key.contains("Otg") || key.contains("Mic") ? "0" : "-80";
-        QCOMPARE(file.value(key).toString(), expected);
-    }
-}
-
-void TestPanels::storedStateIsRestoredAndClamped()
-{
-    store("KX2", { { "Dial/Mic1Value", 100 }, { "Dial/Mic2Value", -3 }, { "Button/Mic248VIsChecked", true },
-                   { "Button/MonitorMic2IsChecked", true }, { "Dial/SpeakerValue", -10 },
-                   { "Button/SpeakerMuteIsChecked", true }, { "Button/SpeakerDimIsChecked", true },
-                   { "Dial/HeadphoneValue", -70 }, { "Button/HeadphoneDimIsChecked", true },
-                   { "Dial/OtgToSPValue", -6 }, { "Dial/OtgToHpValue", "loud" } });
-    startSim("KX2");
-    panel = makePanel("KX2");
-
-    const QJsonObject state = sim->state();
-    QCOMPARE(state["micGain"].toObject()["1"].toInt(), 112);
-    QCOMPARE(state["micGain"].toObject()["2"].toInt(), 0);
-    QCOMPARE(state["phantom48v"].toObject()["2"].toBool(), true);
-    QCOMPARE(child<Knob>(Mic1Gain)->value, 56);
-    QCOMPARE(stored("KX2", "Dial/Mic1Value").toInt(), 56);
-    QCOMPARE(stored("KX2", "Dial/Mic2Value").toInt(), 0);
-    QVERIFY(log->contains("Mic volume set to: 56"));
-
-    // Muted wins over dimmed; the knobs keep and store their own values.
-    const MixerRecord last = mixerRecords().last();
-    QCOMPARE(last.outputGain(0), 0.0);
-    QCOMPARE(last.outputGain(1), 0.0);
-    QCOMPARE(child<Knob>(SpeakerVolume)->value, -10);
-    QCOMPARE(stored("KX2", "Dial/SpeakerValue").toInt(), -10);
-    QVERIFY(log->contains("Speaker volume set to: -80"));
-    // -70 dimmed is -90 dB: silent.
-    QCOMPARE(last.outputGain(4), 0.0);
-    QCOMPARE(child<Knob>(Kx2Headphone)->value, -70);
-    QCOMPARE(stored("KX2", "Dial/HeadphoneValue").toInt(), -70);
-    QVERIFY(log->contains("Headphone volume set to: -90"));
-
-    // DIRECT of channel 2 only; the phone input at -6 dB into the speaker, and
-    // unreadable text as 0 dB into the headphones.
-    for (int row : { 64, 65, 68, 69 }) {
-        QCOMPARE(last.cell(row, 0), 0.0);
-        QCOMPARE(last.cell(row, 1), 1.0);
-    }
-    QCOMPARE(last.cell(64, 2), gainOf(-6));
-    QCOMPARE(last.cell(65, 3), gainOf(-6));
-    QCOMPARE(last.cell(68, 2), 1.0);
-    QCOMPARE(stored("KX2", "Dial/OtgToHpValue").toInt(), 0);
-}
-
-void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<int>("knobIndex");
-    QTest::addColumn<int>("muteIndex");
-    QTest::addColumn<int>("firstGain");
-    QTest::addColumn<QString>("muteOnLine");
-    QTest::addColumn<QString>("dimOnLine");
-    QTest::addColumn<QString>("setLine"); // for -6 dB; the KQ logs nothing when the device accepts
-    QTest::newRow("KX2 speaker") << "KX2" << int(SpeakerVolume) << int(SpeakerMute) << 0
-                                 << "Speaker Mute Button Clicked: Mute ON" << "" << "Speaker volume set to: -6";
-    QTest::newRow("KX2 headphone") << "KX2" << int(Kx2Headphone) << int(Kx2HeadphoneMute) << 4 << "" << ""
-                                   << "Headphone volume set to: -6";
-    QTest::newRow("KX1 headphone") << "KX1" << 1 << int(Kx1Mute) << 0
-                                   << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON"
-                                   << "Headphone volume set to: 0.501187";
-    QTest::newRow("KQ headphone") << "KQ" << 1 << 1 << 0
-                                  << "Headphone Mute Button Clicked: Mute ON" << "Headphone Dim Button Clicked: Dim ON" << "";
-}
-
-void TestPanels::muteWinsOverDimAndTheKnobKeepsItsValue()
-{
-    QFETCH(QString, model);
-    QFETCH(int, knobIndex);
-    QFETCH(int, muteIndex);
-    QFETCH(int, firstGain);
-    QFETCH(QString, muteOnLine);
-    QFETCH(QString, dimOnLine);
-    QFETCH(QString, setLine);
-
-    startSim(model);
-    panel = makePanel(model);
-    Knob* volume = child<Knob>(knobIndex);
-    Button* mute = child<Button>(muteIndex);
-    Button* dim = child<Button>(muteIndex + 1);
-    const auto sentGain = [&] {
-        const MixerRecord last = mixerRecords().last();
-        return last.outputGain(firstGain) == last.outputGain(firstGain + 1) ? last.outputGain(firstGain) : -1.0;
-    };
-
-    volume->setValue(-6);
-    QCOMPARE(sentGain(), gainOf(-6));
-    if (!setLine.isEmpty())
-        QVERIFY2(log->contains(setLine), qPrintable(setLine));
-    QVERIFY(!log->lines().join('\n').contains("Failed to set"));
-    QTest::mouseClick(mute, Qt::LeftButton);
-    QCOMPARE(sentGain(), 0.0);
-    dim->setValue(true);
-    QCOMPARE(sentGain(), 0.0);
-    volume->setValue(3);
-    QCOMPARE(sentGain(), 0.0);
-    mute->setValue(false);
-    QCOMPARE(sentGain(), gainOf(3 - 20));
-    dim->setValue(false);
-    QCOMPARE(sentGain(), gainOf(3));
-    volume->setValue(6);
-    QCOMPARE(sentGain(), 1.9952623149688795);
-    volume->setValue(-80);
-    QCOMPARE(sentGain(), 0.0);
-
-    QCOMPARE(volume->value, -80);
-    const QString key = firstGain == 0 && model == "KX2" ? "Speaker" : "Headphone";
-    QCOMPARE(stored(model, "Dial/" + key + "Value").toInt(), -80);
-    QCOMPARE(stored(model, "Button/" + key + "MuteIsChecked").toString(), QString("false"));
-    if (!muteOnLine.isEmpty())
-        QCOMPARE(log->count(muteOnLine), 1);
-    if (!dimOnLine.isEmpty())
-        QCOMPARE(log->count(dimOnLine), 1);
-}
-
-void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<int>("muteIndex");
-    QTest::addColumn<int>("firstGain");
-    QTest::addColumn<bool>("muted");
-    QTest::addColumn<int>("knob");
-    // Dimmed at 0 dB: -20 dB; muted at -10 dB: silent.
-    const struct {
-        const char* model;
-        const char* output;
-        int muteIndex;
-        int firstGain;
-    } outputs[] = {
-        { "KX2", "Speaker", SpeakerMute, 0 },
-        { "KX2", "Headphone", Kx2HeadphoneMute, 4 },
-        { "KX1", "Headphone", Kx1Mute, 0 },
-        { "KQ", "Headphone", 1, 0 },
-    };
-    for (const auto& output : outputs) {
-        QTest::addRow("%s %s muted", output.model, output.output)
-            << output.model << output.output << output.muteIndex << output.firstGain << true << -10;
-        QTest::addRow("%s %s dimmed", output.model, output.output)
-            << output.model << output.output << output.muteIndex << output.firstGain << false << 0;
-    }
-}
-
-void TestPanels::connectNeverSendsAMutedOrDimmedOutputLouder()
-{
-    QFETCH(QString, model);
-    QFETCH(QString, output);
-    QFETCH(int, muteIndex);
-    QFETCH(int, firstGain);
-    QFETCH(bool, muted);
-    QFETCH(int, knob);
-
-    store(model, { { "Dial/" + output + "Value", knob }, { "Button/" + output + "MuteIsChecked", muted },
-                   { "Button/" + output + "DimIsChecked", !muted } });
-    startSim(model);
-    panel = makePanel(model);
-    const double storedGain = muted ? 0.0 : gainOf(knob - 20);
-
+    // Another model's file is never read.
+    for (const QString& other : kModels)
+        DeviceFixture::store(iniOf(other), { { "Dial/MicValue", 30 }, { "Dial/Mic1Value", 30 }, { "Dial/HeadphoneValue", 6 } });
+    DeviceFixture::removeIni(iniOf(model));
+    DeviceFixture::store(iniOf(model), stored);
+    QVERIFY(start(model));
+    QCOMPARE(view(expected), expected);
+    QCOMPARE(device->log().count(kSaved), flushLines);
+    if (!calls.isEmpty())
+        QCOMPARE(deviceCalls(), calls);
+    // No record on the way drives a volume output louder than the state restored.
     const QList<MixerRecord> records = mixerRecords();
-    QVERIFY(!records.isEmpty());
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        for (int gain : { firstGain, firstGain + 1 }) {
-            QVERIFY2(records[i].outputGain(gain) <= storedGain,
-                     qPrintable(QString("record %1 drives output gain %2 at %3").arg(i).arg(gain).arg(records[i].outputGain(gain))));
-        }
+    for (int k : model == "KX2" ? QList<int> { 0, 1, 4, 5 } : QList<int> { 0, 1 }) {
+        for (const MixerRecord& record : records)
+            QVERIFY2(record.outputGain(k) <= records.last().outputGain(k), qPrintable(QString("output gain %1").arg(k)));
     }
-    QCOMPARE(records.last().outputGain(firstGain), storedGain);
-    QCOMPARE(records.last().outputGain(firstGain + 1), storedGain);
+    // Meters are read twice a second for the panel's whole life.
+    const auto* meterTimer = panel->findChild<QTimer*>();
+    QVERIFY(meterTimer && meterTimer->isActive());
+    QCOMPARE(meterTimer->interval(), 500);
 
-    // The connect ends with the very record the user's own hand sends for that state.
-    const QJsonValue connected = sim->calls(iocode::kSetMixer).last()["in"];
-    child<Button>(muted ? muteIndex : muteIndex + 1)->setValue(true);
-    QCOMPARE(sim->calls(iocode::kSetMixer).last()["in"], connected);
-}
-
-void TestPanels::directMonitoringDrivesTheChannelsCells()
-{
-    startSim("KX2");
-    panel = makePanel("KX2");
-    child<Button>(Mic2Direct)->setValue(true);
-    MixerRecord last = mixerRecords().last();
-    for (int row : { 64, 65, 68, 69 }) {
-        QCOMPARE(last.cell(row, 0), 0.0);
-        QCOMPARE(last.cell(row, 1), 1.0);
-    }
-    QVERIFY(log->contains("Monitor Mic set to: 1"));
-
-    // Setting it again runs the handler again: an identical record is sent.
-    const int sent = sim->calls(iocode::kSetMixer).size();
-    child<Button>(Mic2Direct)->setValue(true);
-    const QList<QJsonObject> records = sim->calls(iocode::kSetMixer);
-    QCOMPARE(records.size(), sent + 1);
-    QCOMPARE(records.last()["in"], records.at(sent - 1)["in"]);
-
-    child<Button>(Mic1Direct)->setValue(true);
-    child<Button>(Mic2Direct)->setValue(false);
-    last = mixerRecords().last();
-    for (int row : { 64, 65, 68, 69 }) {
-        QCOMPARE(last.cell(row, 0), 1.0);
-        QCOMPARE(last.cell(row, 1), 0.0);
-    }
-    QCOMPARE(stored("KX2", "Button/MonitorMic1IsChecked").toBool(), true);
-    QCOMPARE(stored("KX2", "Button/MonitorMic2IsChecked").toBool(), false);
-
-    // KX1 monitors its one input into the headphone pair.
-    panel.reset();
-    sim.reset();
-    startSim("KX1");
-    panel = makePanel("KX1");
-    child<Button>(Kx1Direct)->setValue(true);
-    last = mixerRecords().last();
-    QCOMPARE(last.cell(64, 0), 1.0);
-    QCOMPARE(last.cell(65, 1), 1.0);
-    QCOMPARE(last.cell(65, 0), 0.0);
-}
-
-void TestPanels::everyControlIsStoredAndFlushedAtOnce()
-{
-    startSim("KX2");
-    panel = makePanel("KX2");
-    child<Knob>(Mic2Gain)->setValue(30);
-    child<Button>(Mic2Pad)->setValue(true);
-    child<Button>(Mic1Phantom)->setValue(true);
-    child<Knob>(PhoneToSpeaker)->setValue(-20);
-    child<Knob>(Kx2PhoneToHeadphone)->setValue(6);
-
-    QCOMPARE(onDisk("KX2", "Dial/Mic2Value"), QString("30"));
-    QCOMPARE(onDisk("KX2", "Button/Mic220dBIsChecked"), QString("true"));
-    QCOMPARE(onDisk("KX2", "Button/Mic148VIsChecked"), QString("true"));
-    QCOMPARE(onDisk("KX2", "Dial/OtgToSPValue"), QString("-20"));
-    QCOMPARE(onDisk("KX2", "Dial/OtgToHpValue"), QString("6"));
-
-    const QJsonObject state = sim->state();
-    QCOMPARE(state["micGain"].toObject()["2"].toInt(), 60);
-    QCOMPARE(state["pad20db"].toObject()["2"].toBool(), true);
-    QCOMPARE(state["phantom48v"].toObject()["1"].toBool(), true);
-    const MixerRecord last = mixerRecords().last();
-    QCOMPARE(last.cell(64, 2), gainOf(-20));
-    QCOMPARE(last.cell(69, 3), 1.9952623149688795);
-    QVERIFY(log->contains("Mic 20dB switched for channel 2."));
-    QVERIFY(log->contains("Mic 48V switched for channel 1."));
-    QVERIFY(log->contains("OTG to SP volume set to: 0.1"));
-
-    // The next start sends what was stored.
-    panel.reset();
-    sim->clearRecord();
-    panel = makePanel("KX2");
-    QVERIFY(deviceCalls().contains("mic volume ch 2 = 60"));
-    QVERIFY(deviceCalls().contains("20dB pad ch 2 on"));
-    QCOMPARE(mixerRecords().last().cell(64, 2), gainOf(-20));
-}
-
-void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QVariantMap>("before");
-    QTest::addColumn<QVariantMap>("after");
-    QTest::addColumn<int>("keys");
-    QTest::addColumn<int>("headphoneIndex");
-    QTest::newRow("KX2 first start") << "KX2" << QVariantMap {}
-                                     << QVariantMap { { "Dial/Mic1Value", 0 }, { "Dial/SpeakerValue", -80 } } << 16
-                                     << int(Kx2Headphone);
-    QTest::newRow("KX2 gain clamped") << "KX2" << QVariantMap { { "Dial/Mic1Value", 100 }, { "Dial/HeadphoneValue", -12 } }
-                                      << QVariantMap { { "Dial/Mic1Value", 56 }, { "Dial/HeadphoneValue", -12 } } << 16
-                                      << int(Kx2Headphone);
-    QTest::newRow("KX1 gain clamped") << "KX1" << QVariantMap { { "Dial/MicValue", 100 } }
-                                      << QVariantMap { { "Dial/MicValue", 42 }, { "Dial/OtgToHpValue", 0 } } << 9 << 1;
-    QTest::newRow("KQ first start") << "KQ" << QVariantMap {}
-                                    << QVariantMap { { "Dial/HeadphoneValue", -80 } } << 5 << 1;
-}
-
-// Restoring sends the stored state control by control; the file is written
-// back once, only when it differs from what the controls now hold, and a
-// user change after that is on disk at once.
-void TestPanels::restoringWritesTheFileBackOnlyWhereItDiffers()
-{
-    QFETCH(QString, model);
-    QFETCH(QVariantMap, before);
-    QFETCH(QVariantMap, after);
-    QFETCH(int, keys);
-    QFETCH(int, headphoneIndex);
-
-    if (!before.isEmpty())
-        store(model, before);
-    startSim(model);
-    panel = makePanel(model);
-    const QStringList firstConnect = sentBytes();
-    QCOMPARE(QSettings(iniPath(model), QSettings::IniFormat).allKeys().size(), keys);
-    for (auto it = after.cbegin(); it != after.cend(); ++it)
-        QCOMPARE(stored(model, it.key()), QVariant(it.value().toString()));
-    if (model == "KX2")
-        QCOMPARE(log->count(kSaved), 1);
-
-    // Connect again: the file now holds what the controls hold.
+    // Connected again, the same state goes out, and the file, which now holds
+    // what the controls hold, is left alone.
+    const QStringList firstSent = deviceCalls(true);
     panel.reset();
     const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
     {
-        QFile file(iniPath(model));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        QFile file(DeviceFixture::iniPath(iniOf(model)));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.setFileTime(longAgo, QFileDevice::FileModificationTime));
     }
-    sim->clearRecord();
-    log->clear();
+    device->sim().clearRecord();
+    device->log().clear();
     panel = makePanel(model);
-    QCOMPARE(sentBytes(), firstConnect);
-    QCOMPARE(QFileInfo(iniPath(model)).lastModified(), longAgo);
-    QCOMPARE(log->count(kSaved), 0);
-
-    child<Knob>(headphoneIndex)->setValue(-30);
-    QCOMPARE(onDisk(model, "Dial/HeadphoneValue"), QString("-30"));
+    QCOMPARE(deviceCalls(true), firstSent);
+    QCOMPARE(QFileInfo(DeviceFixture::iniPath(iniOf(model))).lastModified(), longAgo);
+    QCOMPARE(device->log().count(kSaved), 0);
 }
 
-void TestPanels::eachModelReadsOnlyItsOwnFile()
+void TestPanels::controlsReachTheDeviceAndTheFile_data()
 {
-    store("KX1", { { "Dial/MicValue", 30 }, { "Dial/HeadphoneValue", 0 } });
-    store("KX2", { { "Dial/HeadphoneValue", 0 } });
-    const QByteArray kx1File = [] { QFile file(iniPath("KX1")); file.open(QIODevice::ReadOnly); return file.readAll(); }();
-    startSim("KQ");
-    panel = makePanel("KQ");
-    QVERIFY(deviceCalls().contains("mic volume ch 1 = 0"));
-    QCOMPARE(mixerRecords().last().outputGain(0), 0.0);
-    QCOMPARE(stored("KQ", "Dial/MicValue").toInt(), 0);
-    QFile file(iniPath("KX1"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), kx1File);
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("refused"); // a driver code the sim refuses meanwhile
+    QTest::addColumn<QString>("steps");   // "<control>=<value>" sets a knob, "<control>" switches a button
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("logged"); // "!<text>": nothing starting so is logged
+
+    const auto add = [](const char* name, const QString& model, const QString& steps, const QStringList& expected, const QString& logged = {},
+                        const QString& refused = {}) { QTest::newRow(name) << model << refused << steps << expected << logged; };
+    add("KX2 mic 1 gain", "KX2", "Mic 1 gain=20", { "micGain/1=40", "micGain/2=0", "ini/Dial/Mic1Value=20", "reads/Mic 1 gain=29 dB" }, "Mic volume set to: 20");
+    add("KX2 mic 1 pad", "KX2", "Mic 1 20 dB pad", { "pad20db/1=true", "pad20db/2=false", "ini/Button/Mic120dBIsChecked=true", "reads/Mic 1 20 dB pad=on" },
+        "Mic 20dB switched for channel 1.");
+    add("KX2 mic 2 48V", "KX2", "Mic 2 48V", { "phantom48v/2=true", "phantom48v/1=false", "ini/Button/Mic248VIsChecked=true" }, "Mic 48V switched for channel 2.");
+    add("KX2 mic 1 direct", "KX2", "Mic 1 direct monitoring",
+        directCells(0, { 64, 65, 68, 69 }, 1.0) + directCells(1, { 64, 65, 68, 69 }, 0.0) << "ini/Button/MonitorMic1IsChecked=true", "Monitor Mic set to: 1");
+    add("KX2 phone to speaker", "KX2", "Phone to speaker level=-20", { cellIs(64, 2, 0.1), cellIs(65, 3, 0.1), cellIs(68, 2, 1.0), "ini/Dial/OtgToSPValue=-20" },
+        "OTG to SP volume set to: 0.1");
+    add("KX2 phone to headphone", "KX2", "Phone to headphone level=20", { cellIs(68, 2, gainOf(6)), cellIs(69, 3, gainOf(6)), cellIs(64, 2, 1.0), "ini/Dial/OtgToHpValue=6" });
+    add("KX1 mic gain", "KX1", "Mic gain=50", { "micGain/1=84", "ini/Dial/MicValue=42", "reads/Mic gain=42 dB" });
+    add("KX1 instrument", "KX1", "Mic instrument input", { "instrument/1=true", "text/Mic instrument input=INST", "ini/Button/MicInstrIsChecked=true" },
+        "Mic instruction switched for channel 1.");
+    add("KX1 instrument off", "KX1", "Mic instrument input;Mic instrument input", { "instrument/1=false", "text/Mic instrument input=MIC", "ini/Button/MicInstrIsChecked=false" });
+    add("KX1 pad", "KX1", "Mic 20 dB pad", { "pad20db/1=true", "ini/Button/Mic20dBIsChecked=true" });
+    add("KX1 48V", "KX1", "Mic 48V", { "phantom48v/1=true", "ini/Button/Mic48VIsChecked=true" });
+    add("KX1 direct", "KX1", "Mic direct monitoring", { cellIs(64, 0, 1.0), cellIs(65, 1, 1.0), cellIs(65, 0, 0.0), cellIs(64, 1, 0.0), "ini/Button/MonitorMicIsChecked=true" });
+    add("KX1 phone below the range", "KX1", "Phone to headphone level=-100", { cellIs(64, 2, 0.0), cellIs(65, 3, 0.0), "ini/Dial/OtgToHpValue=-80" });
+
+    // Volumes: MUTE silences whatever DIM says, DIM lowers by 20 dB, and the
+    // knob keeps its own value.
+    add("KX2 speaker", "KX2", "Speaker volume=-6", { gainIs(0, gainOf(-6)), gainIs(1, gainOf(-6)), gainIs(4, 0.0), "ini/Dial/SpeakerValue=-6" }, "Speaker volume set to: -6");
+    add("KX2 speaker muted and dimmed", "KX2", "Speaker volume=3;Speaker mute;Speaker dim",
+        { gainIs(1, 0.0), "ini/Button/SpeakerDimIsChecked=true", "reads/Speaker volume=3 dB" }, "Speaker Mute Button Clicked: Mute ON");
+    add("KX2 speaker unmuted, dimmed", "KX2", "Speaker volume=3;Speaker mute;Speaker dim;Speaker mute", { gainIs(0, gainOf(-17)), "ini/Button/SpeakerMuteIsChecked=false" });
+    add("KX2 speaker undimmed", "KX2", "Speaker volume=3;Speaker dim;Speaker dim", { gainIs(1, gainOf(3)), "ini/Button/SpeakerDimIsChecked=false" });
+    add("KX2 speaker at the top", "KX2", "Speaker volume=6", { gainIs(0, 1.9952623149688795) });
+    add("KX2 headphone", "KX2", "Headphone volume=-6", { gainIs(4, gainOf(-6)), gainIs(5, gainOf(-6)), gainIs(0, 0.0), "ini/Dial/HeadphoneValue=-6" },
+        "Headphone volume set to: -6");
+    add("KX2 headphone muted and dimmed", "KX2", "Headphone volume=3;Headphone mute;Headphone dim", { gainIs(5, 0.0), "ini/Button/HeadphoneDimIsChecked=true" });
+    add("KX2 headphone unmuted, dimmed", "KX2", "Headphone volume=3;Headphone mute;Headphone dim;Headphone mute",
+        { gainIs(4, gainOf(-17)), "ini/Button/HeadphoneMuteIsChecked=false" });
+    add("KX1 headphone", "KX1", "Headphone volume=-6", { gainIs(0, gainOf(-6)), gainIs(1, gainOf(-6)), "ini/Dial/HeadphoneValue=-6" }, "Headphone volume set to: 0.501187");
+    add("KX1 headphone muted and dimmed", "KX1", "Headphone volume=3;Headphone mute;Headphone dim",
+        { gainIs(1, 0.0), "ini/Button/HeadphoneDimIsChecked=true", "reads/Headphone volume=3 dB" }, "Headphone Mute Button Clicked: Mute ON");
+    add("KX1 headphone unmuted, dimmed", "KX1", "Headphone volume=3;Headphone mute;Headphone dim;Headphone mute",
+        { gainIs(0, gainOf(-17)), "ini/Button/HeadphoneMuteIsChecked=false" }, "Headphone Dim Button Clicked: Dim ON");
+    // The KQ logs only failures.
+    add("KQ headphone", "KQ", "Headphone volume=-6", { gainIs(0, gainOf(-6)), gainIs(1, gainOf(-6)), "ini/Dial/HeadphoneValue=-6" }, "!Headphone volume set to:");
+    add("KQ headphone muted and dimmed", "KQ", "Headphone volume=3;Headphone mute;Headphone dim", { gainIs(0, 0.0), "ini/Button/HeadphoneDimIsChecked=true" });
+    add("KQ headphone unmuted, dimmed", "KQ", "Headphone volume=3;Headphone mute;Headphone dim;Headphone mute",
+        { gainIs(1, gainOf(-17)), "ini/Button/HeadphoneMuteIsChecked=false" });
+
+    // Refused by the device: the failure is logged, the state is stored and
+    // kept, and the next record accepted carries it.
+    const QString mixer = "io_set_mixer";
+    const QString usb = "io_write_usb_control";
+    add("KX2 headphone refused", "KX2", "Headphone volume=-12", { gainIs(4, gainOf(-12)), "ini/Dial/HeadphoneValue=-12" }, "Failed to set headphone volume.", mixer);
+    add("KX2 speaker refused", "KX2", "Speaker volume=-3", { gainIs(1, gainOf(-3)), "ini/Dial/SpeakerValue=-3" }, "Failed to set speaker volume.", mixer);
+    add("KX2 direct refused", "KX2", "Mic 1 direct monitoring", { cellIs(68, 0, 1.0), "ini/Button/MonitorMic1IsChecked=true" }, "Failed to set Monitor Mic.", mixer);
+    add("KX2 phone refused", "KX2", "Phone to speaker level=-1", { cellIs(64, 2, gainOf(-1)), "ini/Dial/OtgToSPValue=-1" }, "Failed to set OTG to SP volume.", mixer);
+    add("KX2 gain refused", "KX2", "Mic 1 gain=20", { "micGain/1=0", "ini/Dial/Mic1Value=20" }, "Failed to set mic volume.", usb);
+    add("KX2 48V refused", "KX2", "Mic 2 48V", { "phantom48v/2=false", "ini/Button/Mic248VIsChecked=true", "reads/Mic 2 48V=on" }, "Failed to switch mic 48V.", usb);
+    add("KX1 instrument refused", "KX1", "Mic instrument input", { "instrument/1=false", "text/Mic instrument input=MIC", "ini/Button/MicInstrIsChecked=true" },
+        "Failed to switch mic instruction.", usb);
+    add("KX1 headphone refused", "KX1", "Headphone volume=-7", { gainIs(0, gainOf(-7)), "ini/Dial/HeadphoneValue=-7" }, "Failed to set headphone volume.", mixer);
 }
 
-void TestPanels::instrumentSwitchShowsWhatTheDeviceAccepted()
+// Each control driven as an assistive tool's user drives it, by its name:
+// the device gets it at once, and the file on disk too.
+void TestPanels::controlsReachTheDeviceAndTheFile()
 {
-    store("KX1", { { "Button/MicInstrIsChecked", true } });
-    startSim("KX1");
-    panel = makePanel("KX1");
-    Button* instrument = child<Button>(Kx1Instrument);
-    QCOMPARE(instrument->text(), QString("INST"));
-    QCOMPARE(sim->state()["instrument"].toObject()["1"].toBool(), true);
+    QFETCH(QString, model);
+    QFETCH(QString, refused);
+    QFETCH(QString, steps);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, logged);
 
-    instrument->setValue(false);
-    QCOMPARE(instrument->text(), QString("MIC"));
-    QVERIFY(log->contains("Mic instruction switched for channel 1."));
-
-    // Refused: the button is on, the text stays, the state is stored anyway.
-    QVERIFY(sim->command({ "fail", "io_write_usb_control", "once" }));
-    QTest::mouseClick(instrument, Qt::LeftButton);
-    QVERIFY(instrument->status);
-    QCOMPARE(instrument->text(), QString("MIC"));
-    QVERIFY(log->contains("Failed to switch mic instruction."));
-    QCOMPARE(stored("KX1", "Button/MicInstrIsChecked").toBool(), true);
-}
-
-void TestPanels::refusedCommandsAreLoggedAndTheFileIsStillWritten()
-{
-    startSim("KX2");
-    panel = makePanel("KX2");
-    QVERIFY(sim->command({ "fail", "io_set_mixer", "always" }));
-    QVERIFY(sim->command({ "fail", "io_write_usb_control", "always" }));
-
-    child<Knob>(Kx2Headphone)->setValue(-12);
-    child<Knob>(SpeakerVolume)->setValue(-3);
-    child<Button>(Mic1Direct)->setValue(true);
-    child<Knob>(PhoneToSpeaker)->setValue(-1);
-    child<Knob>(Kx2PhoneToHeadphone)->setValue(-2);
-    child<Knob>(Mic1Gain)->setValue(20);
-    child<Button>(Mic2Phantom)->setValue(true);
-    child<Button>(Mic2Pad)->setValue(true);
-    for (const char* line : { "Failed to set headphone volume.", "Failed to set speaker volume.",
-                              "Failed to set Monitor Mic.", "Failed to set OTG to SP volume.",
-                              "Failed to set OTG to HP volume.", "Failed to set mic volume.",
-                              "Failed to switch mic 48V.", "Failed to switch mic 20dB." })
-        QVERIFY2(log->contains(line), line);
-    QCOMPARE(stored("KX2", "Dial/HeadphoneValue").toInt(), -12);
-    QCOMPARE(stored("KX2", "Dial/SpeakerValue").toInt(), -3);
-    QCOMPARE(stored("KX2", "Button/MonitorMic1IsChecked").toBool(), true);
-    QCOMPARE(stored("KX2", "Dial/OtgToSPValue").toInt(), -1);
-    QCOMPARE(stored("KX2", "Dial/Mic1Value").toInt(), 20);
-    QCOMPARE(stored("KX2", "Button/Mic248VIsChecked").toBool(), true);
-
-    // The record kept the new values: the next accepted send carries them all.
-    QVERIFY(sim->command({ "fail", "io_set_mixer", "off" }));
-    child<Button>(SpeakerDim)->setValue(false);
-    const MixerRecord last = mixerRecords().last();
-    QCOMPARE(last.outputGain(4), gainOf(-12));
-    QCOMPARE(last.outputGain(0), gainOf(-3));
-    QCOMPARE(last.cell(68, 0), 1.0);
-    QCOMPARE(last.cell(69, 3), gainOf(-2));
+    QVERIFY(start(model));
+    device->log().clear();
+    if (!refused.isEmpty())
+        QVERIFY(device->sim().command({ "fail", refused, "always" }));
+    for (const QString& step : steps.split(';')) {
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(named(panel.get(), step.section('=', 0, 0)));
+        if (step.contains('='))
+            control->valueInterface()->setCurrentValue(step.section('=', 1).toInt());
+        else
+            control->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
+    const QStringList iniEntries = expected.filter("ini/");
+    QCOMPARE(view(iniEntries), iniEntries);
+    if (refused.isEmpty()) {
+        QCOMPARE(device->log().lines().filter("Failed"), QStringList());
+    } else {
+        QVERIFY(device->sim().command({ "fail", "all", "off" }));
+        const QString other = model == "KX2" ? "Mic 2 direct monitoring" : "Mic direct monitoring";
+        QAccessible::queryAccessibleInterface(named(panel.get(), other))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
+    QCOMPARE(view(expected), expected);
+    if (logged.startsWith('!'))
+        QCOMPARE(device->log().lines().filter(QRegularExpression("^" + logged.mid(1))), QStringList());
+    else if (!logged.isEmpty())
+        QVERIFY2(device->log().contains(logged), qPrintable(logged));
 }
 
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("refusedPresets");
+    QTest::addColumn<QString>("refusedPresets"); // empty: no device at all
+    QTest::addColumn<int>("presets");
     QTest::addColumn<QString>("line");
-    QTest::newRow("KX2 no device") << "KX2" << "" << "Failed to create device in kx2.";
-    QTest::newRow("KX1 no device") << "KX1" << "" << "Failed to create device in kx1.";
-    QTest::newRow("KQ no device") << "KQ" << "" << "Failed to create device in kq.";
-    // The sim fails the next N presets: a refusal at every position but the
-    // last, whose answer alone was once taken for all of them.
-    for (const char* refused : { "1", "2", "3", "always" })
-        QTest::addRow("KX2 presets refused: %s", refused) << "KX2" << refused << "Failed to set output volume.";
-    for (const char* model : { "KX1", "KQ" }) {
-        for (const char* refused : { "1", "always" })
-            QTest::addRow("%s presets refused: %s", model, refused) << model << refused << "Failed to set output volume.";
-    }
+    QTest::newRow("KX2 no device") << "KX2" << "" << 0 << "Failed to create device in kx2.";
+    // Each preset's answer counts, not only the last one's.
+    QTest::newRow("KX2 first preset refused") << "KX2" << "1" << 4 << "Failed to set output volume.";
+    QTest::newRow("KX1 first preset refused") << "KX1" << "1" << 2 << "Failed to set output volume.";
+    QTest::newRow("KQ every preset refused") << "KQ" << "always" << 2 << "Failed to set output volume.";
 }
 
 void TestPanels::panelStaysEmptyWhenTheDeviceCannotBeUsed()
 {
     QFETCH(QString, model);
     QFETCH(QString, refusedPresets);
+    QFETCH(int, presets);
     QFETCH(QString, line);
 
-    if (!refusedPresets.isEmpty()) {
-        startSim(model);
-        QVERIFY(sim->command({ "fail", "io_write_usb_control", refusedPresets }));
-    }
-    panel = makePanel(model);
-    QVERIFY(log->contains(line));
-    // No controls and no meter timer: the panel stays inert.
+    if (refusedPresets.isEmpty())
+        panel = makePanel(model);
+    else
+        QVERIFY(start(model, { "fail io_write_usb_control " + refusedPresets }));
+    QVERIFY(device->log().contains(line));
+    // No controls, no meter timer, no file: the panel stays inert.
     QVERIFY(panel->children().isEmpty());
-    QVERIFY(!panel->layout());
-    QVERIFY(!QFile::exists(iniPath(model)));
-    if (!refusedPresets.isEmpty())
-        QCOMPARE(deviceCalls().size(), model == "KX2" ? 4 : 2);
+    QVERIFY(!QFile::exists(DeviceFixture::iniPath(iniOf(model))));
+    if (presets > 0)
+        QCOMPARE(deviceCalls().size(), presets);
 }
 
-void TestPanels::readoutsShowTheMeterLevels_data()
-{
-    QTest::addColumn<QStringList>("levels");
-    QTest::addColumn<QString>("mic1");
-    QTest::addColumn<QString>("mic2");
-    QTest::addColumn<QString>("phone");
-    QTest::newRow("full scale") << QStringList { "2147483647", "-2147483647", "2147483647", "2147483647" }
-                                << "0.0 dB" << "0.0 dB" << "0.0 dB";
-    QTest::newRow("half and a hundredth") << QStringList { "1073741824", "21474836", "1073741824", "0" }
-                                          << "-6.0 dB" << "-40.0 dB" << "-12.0 dB";
-    QTest::newRow("one and zero") << QStringList { "1", "0", "0", "0" }
-                                  << "-186.6 dB" << "-inf dB" << "-inf dB";
-    // The phone input averages the magnitudes of its two samples, truncated toward zero.
-    QTest::newRow("opposite-sign phone") << QStringList { "0", "0", "1073741824", "-1073741824" }
-                                         << "-inf dB" << "-inf dB" << "-6.0 dB";
-    QTest::newRow("phone mean truncated") << QStringList { "1000", "-1000", "3", "-2" }
-                                          << "-126.6 dB" << "-126.6 dB" << "-180.6 dB";
-    QTest::newRow("lowest samples") << QStringList { "-2147483648", "-1", "-2147483648", "-2147483648" }
-                                    << "0.0 dB" << "-186.6 dB" << "0.0 dB";
-}
-
-void TestPanels::readoutsShowTheMeterLevels()
-{
-    QFETCH(QStringList, levels);
-    QFETCH(QString, mic1);
-    QFETCH(QString, mic2);
-    QFETCH(QString, phone);
-
-    startSim("KX2");
-    QVERIFY(sim->command(QStringList { "meter" } + levels));
-    panel = makePanel("KX2");
-    panel->show();
-    const QList<QLabel*> readouts = readoutsOf(panel.get());
-    QCOMPARE(readouts.size(), 4);
-    for (QLabel* readout : readouts)
-        QCOMPARE(readout->text(), QString("-160 dB"));
-
-    // Creation order: mic 1, mic 2, the speaker's phone row, the headphone's.
-    QTRY_COMPARE_WITH_TIMEOUT(readouts[0]->text(), mic1, 3000);
-    QCOMPARE(readouts[1]->text(), mic2);
-    QCOMPARE(readouts[2]->text(), phone);
-    QCOMPARE(readouts[3]->text(), phone);
-}
-
-void TestPanels::failedMeterReadKeepsTheReadouts()
-{
-    startSim("KX1");
-    QVERIFY(sim->command({ "meter", "1073741824", "0", "2147483647", "2147483647" }));
-    panel = makePanel("KX1");
-    panel->show();
-    auto* micReadout = panel->findChildren<QLabel*>().at(1);
-    QCOMPARE(micReadout->styleSheet(), kReadoutStyle);
-    QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-6.0 dB"), 3000);
-
-    QVERIFY(sim->command({ "meter", "1", "0", "1", "1" }));
-    QVERIFY(sim->command({ "fail", "io_get_meter_data", "2" }));
-    QTRY_COMPARE_WITH_TIMEOUT(log->count("Failed to read meter data from driver."), 2, 3000);
-    QCOMPARE(micReadout->text(), QString("-6.0 dB"));
-    QTRY_COMPARE_WITH_TIMEOUT(micReadout->text(), QString("-186.6 dB"), 3000);
-}
-
-void TestPanels::hiddenReadoutsCatchUpWhenShown_data()
+void TestPanels::shownPanelIsLaidOutAndShowsLevels_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QStringList>("loud");
-    QTest::addColumn<QStringList>("quiet");
-    QTest::newRow("KX2") << "KX2" << QStringList { "-6.0 dB", "-40.0 dB", "0.0 dB", "0.0 dB" }
-                         << QStringList { "-186.6 dB", "-186.6 dB", "-186.6 dB", "-186.6 dB" };
-    QTest::newRow("KX1") << "KX1" << QStringList { "-6.0 dB", "0.0 dB" } << QStringList { "-186.6 dB", "-186.6 dB" };
-    QTest::newRow("KQ") << "KQ" << QStringList { "-6.0 dB" } << QStringList { "-186.6 dB" };
+    QTest::addColumn<QString>("levels"); // meter entries 0 to 3
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("KX2 half and a hundredth") << "KX2" << "1073741824 21474836 1073741824 0"
+                                              << QStringList { "Mic 1 level=-6.0 dB", "Mic 2 level=-40.0 dB", "Phone input level=-12.0 dB", "Phone input level=-12.0 dB" };
+    QTest::newRow("KX2 one and zero") << "KX2" << "1 0 0 0"
+                                      << QStringList { "Mic 1 level=-186.6 dB", "Mic 2 level=-inf dB", "Phone input level=-inf dB", "Phone input level=-inf dB" };
+    // The phone input averages the magnitudes of its two samples, truncated.
+    QTest::newRow("KX2 opposite-sign phone") << "KX2" << "1000 -2000 1073741824 -1073741824"
+                                             << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" };
+    QTest::newRow("KX2 phone mean truncated") << "KX2" << "0 1 3 -2"
+                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" };
+    QTest::newRow("KX2 lowest samples") << "KX2" << "-2147483648 -1 -2147483648 -2147483648"
+                                        << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" };
+    QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" };
+    QTest::newRow("KQ") << "KQ" << "21474836 1073741824 0 0" << QStringList { "Mic level=-40.0 dB" };
 }
 
-// The meters are read every 500 ms whatever the window does; the readouts
-// are brought up to date when the window is shown.
-void TestPanels::hiddenReadoutsCatchUpWhenShown()
+// Every widget of a shown panel is placed by its layout, inside the panel,
+// with none covering another. The meters are read every 500 ms whatever the
+// window does; the readouts show the last level read only while they can be
+// seen, catch up when shown, and keep their text when a read fails.
+void TestPanels::shownPanelIsLaidOutAndShowsLevels()
 {
     QFETCH(QString, model);
-    QFETCH(QStringList, loud);
-    QFETCH(QStringList, quiet);
+    QFETCH(QString, levels);
+    QFETCH(QStringList, expected);
 
-    startSim(model);
-    QVERIFY(sim->command({ "meter", "1073741824", "21474836", "2147483647", "2147483647" }));
+    QVERIFY(start(model, { "meter " + levels }));
     QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    QWidget* hidden = makePanel(model).release();
-    layout->addWidget(hidden);
-    const QList<QLabel*> readouts = readoutsOf(hidden);
-    QCOMPARE(readouts.size(), loud.size());
-
-    QTRY_VERIFY_WITH_TIMEOUT(!sim->calls(iocode::kGetMeterData).isEmpty(), 3000);
-    QCOMPARE(textsOf(readouts), QStringList(loud.size(), "-160 dB"));
+    QWidget* shown = panel.release();
+    (new QVBoxLayout(&window))->addWidget(shown);
+    const auto polls = [this] { return device->sim().calls(iocode::kGetMeterData).size(); };
+    const auto reading = [&](const QString& text) { return QStringList(expected).replaceInStrings(QRegularExpression("=.*"), "=" + text); };
+    QTRY_VERIFY_WITH_TIMEOUT(polls() > 0, 3000);
+    QCOMPARE(readouts(shown), reading("-160 dB"));
     window.show();
-    QCOMPARE(textsOf(readouts), loud);
+    QCOMPARE(readouts(shown), expected);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The gain and volume knobs are alike and round, the phone knobs smaller.
+    const QList<QWidget*> widgets = shown->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const int knobSize = shown->findChild<Knob*>()->width();
+    for (QWidget* widget : widgets) {
+        QVERIFY(laysOut(shown->layout(), widget));
+        QVERIFY2(shown->rect().contains(widget->geometry()) && !widget->geometry().isEmpty() && widget->isVisible(), widget->metaObject()->className());
+        if (qobject_cast<Knob*>(widget)) {
+            QCOMPARE(widget->height(), widget->width());
+            QVERIFY(widget->accessibleName().startsWith("Phone") ? widget->width() < knobSize : widget->width() == knobSize);
+        }
+        // A readout is as wide as its longest level from the start, so a new
+        // level never lays the panel out again.
+        if (!widget->accessibleDescription().isEmpty())
+            QVERIFY(widget->fontMetrics().horizontalAdvance("-188.8 dB") <= widget->width());
+        for (QWidget* other : widgets)
+            QVERIFY2(other == widget || !other->geometry().intersects(widget->geometry()), qPrintable(widget->accessibleName() + " overlaps"));
+    }
+
+    QVERIFY(device->sim().command({ "meter", "1", "1", "1", "1" }));
+    QVERIFY(device->sim().command({ "fail", "io_get_meter_data", "once" }));
+    QTRY_VERIFY_WITH_TIMEOUT(device->log().contains("Failed to read meter data from driver."), 3000);
+    QCOMPARE(readouts(shown), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(readouts(shown), reading("-186.6 dB"), 3000);
 
     window.hide();
-    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
-    const qsizetype polls = sim->calls(iocode::kGetMeterData).size();
-    QTRY_VERIFY_WITH_TIMEOUT(sim->calls(iocode::kGetMeterData).size() > polls, 3000);
-    QCOMPARE(textsOf(readouts), loud);
+    QVERIFY(device->sim().command({ "meter", "-1073741824", "-1073741824", "1073741824", "1073741824" }));
+    const qsizetype before = polls();
+    QTRY_VERIFY_WITH_TIMEOUT(polls() > before, 3000);
+    QCOMPARE(readouts(shown), reading("-186.6 dB"));
     window.show();
-    QCOMPARE(textsOf(readouts), quiet);
-}
-
-// A new level repaints its readout alone: the panel is not laid out again,
-// and the readout fits the longest level text.
-void TestPanels::newLevelsDoNotLayThePanelOutAgain()
-{
-    startSim("KX2");
-    QVERIFY(sim->command({ "meter", "2147483647", "2147483647", "2147483647", "2147483647" }));
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* shown = new kx2;
-    layout->addWidget(shown);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    shown->readMeterDataFromDriver();
-    QCoreApplication::sendPostedEvents();
-
-    const LayoutRequests layoutRequests(shown);
-    QVERIFY(sim->command({ "meter", "1", "1", "1", "1" }));
-    shown->readMeterDataFromDriver();
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(layoutRequests.count, 0);
-    for (const QLabel* readout : readoutsOf(shown)) {
-        QCOMPARE(readout->text(), QString("-186.6 dB"));
-        QVERIFY(readout->fontMetrics().horizontalAdvance(readout->text()) <= readout->contentsRect().width());
-    }
-}
-
-void TestPanels::widgetTreePerModel_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("tree");
-    const QString output = "V(20,10,10,10)[title:%1 H[knob(-80..6)] caption:Volume H[MUTE DIM] %2~]";
-    const QString phoneRow = "H[knob(-80..6) V[readout phone:%1]] ";
-    const QString input = "V(10,10,20,10)[title:%1 knob(0..%2) readout caption:Gain V[%3]%4]";
-    QTest::newRow("KX2") << "KX2"
-                         << "H[" + input.arg("MIC1", "56", "20dB 48V DIRECT", " ~") + " "
-                                + input.arg("MIC2", "56", "20dB 48V DIRECT", " ~") + " | "
-                                + output.arg("SPEAKER", phoneRow.arg("Phone To SP Volume")) + " "
-                                + output.arg("HEADPHONE", phoneRow.arg("Phone To HP Volume")) + "]";
-    QTest::newRow("KX1") << "KX1"
-                         << "H[" + input.arg("MIC", "42", "MIC 20dB 48V DIRECT", "") + " | "
-                                + output.arg("HEADPHONE", phoneRow.arg("Phone To HP Volume")) + "]";
-    QTest::newRow("KQ") << "KQ"
-                        << "H[" + input.arg("MIC", "42", "DIRECT", "") + " | " + output.arg("HEADPHONE", "") + "]";
-}
-
-void TestPanels::widgetTreePerModel()
-{
-    QFETCH(QString, model);
-    QFETCH(QString, tree);
-    startSim(model);
-    panel = makePanel(model);
-    QCOMPARE(describeLayout(panel->layout()), tree);
-
-    // Every widget in the tree belongs to the panel itself, and every child is in the tree.
-    const QList<QWidget*> children = panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(QSet<QWidget*>(children.cbegin(), children.cend()), widgetsIn(panel->layout()));
-    const Knob* gain = child<Knob>(0);
-    QCOMPARE(gain->displayOffset, model == "KX2" ? 9 : 0);
-    QCOMPARE(gain->value, 0);
-}
-
-void TestPanels::recipesGiveTheirLooks()
-{
-    startSim("KX1");
-    panel = makePanel("KX1");
-    auto* root = qobject_cast<QHBoxLayout*>(panel->layout());
-    QVERIFY(root);
-    QCOMPARE(root->alignment(), Qt::AlignCenter);
-    QCOMPARE(root->contentsMargins(), QMargins(0, 0, 0, 0));
-    QLayout* output = root->itemAt(2)->layout();
-    QCOMPARE(output->alignment(), Qt::AlignCenter);
-    QCOMPARE(output->itemAt(3)->layout()->alignment(), Qt::AlignCenter);
-    auto* phoneRow = qobject_cast<QHBoxLayout*>(output->itemAt(4)->layout());
-    QCOMPARE(phoneRow->spacing(), 8);
-    QCOMPARE(phoneRow->alignment(), Qt::AlignCenter);
-    QCOMPARE(phoneRow->itemAt(1)->layout()->alignment(), Qt::AlignCenter);
-    QCOMPARE(root->itemAt(0)->layout()->itemAt(4)->layout()->alignment(), Qt::AlignCenter);
-
-    for (QLabel* label : panel->findChildren<QLabel*>())
-        QCOMPARE(label->alignment(), Qt::AlignCenter);
-    auto* separator = qobject_cast<QFrame*>(root->itemAt(1)->widget());
-    QCOMPARE(separator->frameShape(), QFrame::VLine);
-    QCOMPARE(separator->frameShadow(), QFrame::Sunken);
-    QCOMPARE(separator->width(), 1);
-    QCOMPARE(separator->styleSheet(), QString("background-color: #555555;"));
-
-    const QList<Knob*> knobs = panel->findChildren<Knob*>();
-    QCOMPARE(knobs[0]->arcColor, QColor("#f1fa8c"));
-    QCOMPARE(knobs[1]->arcColor, QColor("#00ffff"));
-    for (const Knob* knob : knobs) {
-        QCOMPARE(knob->textColor, QColor("#00ff7f"));
-        QCOMPARE(knob->shadowColor, QColor("#00ff7f"));
-    }
-    QCOMPARE(knobs[0]->size(), QSize(120, 120));
-    QCOMPARE(knobs[1]->size(), QSize(120, 120));
-    QCOMPARE(knobs[2]->size(), QSize(70, 70));
-    QCOMPARE(knobs[2]->arcWidth, 3);
-    QCOMPARE(knobs[2]->fontSize, 10);
-
-    const QStringList colours = { "#00ff7f", "#ff7f00", "#ff1111", "#00FFFF", "#00FFFF", "#00FFFF" };
-    const QList<Button*> buttons = panel->findChildren<Button*>();
-    QCOMPARE(buttons.size(), colours.size());
-    for (int i = 0; i < buttons.size(); ++i) {
-        QCOMPARE(buttons[i]->checkedTextColor, colours[i]);
-        QCOMPARE(buttons[i]->glowColor, colours[i]);
-        QCOMPARE(buttons[i]->uncheckedTextColor, QString("#8a95aa"));
-        QCOMPARE(buttons[i]->checkedBackgroundColor, QString("#1b1e23"));
-        QCOMPARE(buttons[i]->uncheckedBackgroundColor, QString("#1b1e23"));
-        QCOMPARE(buttons[i]->minimumWidth(), 80);
-        QCOMPARE(buttons[i]->maximumWidth(), 80);
-        QCOMPARE(buttons[i]->minimumHeight(), i >= Kx1Mute ? 40 : 0);
-        QVERIFY(buttons[i]->styleSheet().contains("#8a95aa"));
-    }
-}
-
-void TestPanels::assistiveToolsReadAndDriveThePanels()
-{
-    // Knobs and buttons in creation order by their accessible names, readouts by their descriptions.
-    const QMap<QString, QList<QStringList>> names = {
-        { "KX2",
-          { { "Mic 1 gain", "Mic 2 gain", "Speaker volume", "Phone to speaker level", "Headphone volume",
-              "Phone to headphone level" },
-            { "Mic 1 20 dB pad", "Mic 1 48V", "Mic 1 direct monitoring", "Mic 2 20 dB pad", "Mic 2 48V",
-              "Mic 2 direct monitoring", "Speaker mute", "Speaker dim", "Headphone mute", "Headphone dim" },
-            { "Mic 1 level", "Mic 2 level", "Phone input level", "Phone input level" } } },
-        { "KX1",
-          { { "Mic gain", "Headphone volume", "Phone to headphone level" },
-            { "Mic instrument input", "Mic 20 dB pad", "Mic 48V", "Mic direct monitoring", "Headphone mute",
-              "Headphone dim" },
-            { "Mic level", "Phone input level" } } },
-        { "KQ",
-          { { "Mic gain", "Headphone volume" },
-            { "Mic direct monitoring", "Headphone mute", "Headphone dim" },
-            { "Mic level" } } },
-    };
-    const auto accessibleTexts = [](const auto& widgets, QAccessible::Text what) {
-        QStringList found;
-        for (QWidget* widget : widgets)
-            found << QAccessible::queryAccessibleInterface(widget)->text(what);
-        return found;
-    };
-    for (auto model = names.cbegin(); model != names.cend(); ++model) {
-        startSim(model.key());
-        panel = makePanel(model.key());
-        QList<QLabel*> readouts;
-        for (QLabel* label : panel->findChildren<QLabel*>())
-            if (label->styleSheet() == kReadoutStyle)
-                readouts << label;
-        QCOMPARE(accessibleTexts(panel->findChildren<Knob*>(), QAccessible::Name), model.value().at(0));
-        QCOMPARE(accessibleTexts(panel->findChildren<Button*>(), QAccessible::Name), model.value().at(1));
-        // A readout says what it measures and reads out its level.
-        QCOMPARE(accessibleTexts(readouts, QAccessible::Description), model.value().at(2));
-        QCOMPARE(accessibleTexts(readouts, QAccessible::Name), QStringList(readouts.size(), "-160 dB"));
-        panel.reset();
-        sim.reset();
-    }
-
-    // A screen reader's user finds a control by its name and sets it: the
-    // device and the file get it as from the hand.
-    startSim("KX2");
-    panel = makePanel("KX2");
-    const auto named = [this](const QString& name) {
-        for (QWidget* widget : panel->findChildren<QWidget*>()) {
-            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
-            if (control->text(QAccessible::Name) == name)
-                return control;
-        }
-        return static_cast<QAccessibleInterface*>(nullptr);
-    };
-    const auto setTo = [&](const QString& name, int value) {
-        QAccessibleInterface* knob = named(name);
-        QVERIFY2(knob && knob->valueInterface(), qPrintable(name));
-        knob->valueInterface()->setCurrentValue(value);
-    };
-    const auto toggle = [&](const QString& name) {
-        QAccessibleInterface* button = named(name);
-        QVERIFY2(button && button->actionInterface(), qPrintable(name));
-        button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    };
-
-    setTo("Headphone volume", -12);
-    setTo("Speaker volume", -3);
-    setTo("Phone to speaker level", -20);
-    setTo("Mic 2 gain", 30);
-    MixerRecord last = mixerRecords().last();
-    QCOMPARE(last.outputGain(4), gainOf(-12));
-    QCOMPARE(last.outputGain(5), gainOf(-12));
-    QCOMPARE(last.outputGain(0), gainOf(-3));
-    QCOMPARE(last.cell(64, 2), gainOf(-20));
-    QCOMPARE(sim->state()["micGain"].toObject()["2"].toInt(), 60);
-    QCOMPARE(named("Mic 2 gain")->text(QAccessible::Value), QString("39 dB"));
-    QCOMPARE(stored("KX2", "Dial/HeadphoneValue").toInt(), -12);
-    QCOMPARE(stored("KX2", "Dial/Mic2Value").toInt(), 30);
-
-    toggle("Mic 1 48V");
-    toggle("Headphone mute");
-    QCOMPARE(sim->state()["phantom48v"].toObject()["1"].toBool(), true);
-    QCOMPARE(mixerRecords().last().outputGain(4), 0.0);
-    QVERIFY(named("Headphone mute")->state().checked);
-    QCOMPARE(named("Mic 1 48V")->text(QAccessible::Value), QString("on"));
-    QCOMPARE(stored("KX2", "Button/Mic148VIsChecked").toBool(), true);
-    QCOMPARE(stored("KX2", "Button/HeadphoneMuteIsChecked").toBool(), true);
+    QCOMPARE(readouts(shown), reading("-6.0 dB"));
 }
 
 QTEST_MAIN(TestPanels)

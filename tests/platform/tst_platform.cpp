@@ -1,137 +1,45 @@
-// The POSIX stand-in of the device channel, the named pipes and the shell
-// call: where the sockets live, who may reach them, how a call behaves when
-// the other side misbehaves, and how a program is started. The peer here is
-// served by the test itself, so it can stall, close or answer with garbage,
-// which the simulator never does.
+// The POSIX stand-in of the OS seam: the pipe contract it shares with the
+// Windows half (PipeCases), and what only the stand-in has: where its
+// sockets live and who may reach them, device replies that are malformed,
+// late or missing (the test plays the driver's end of the connection, as the
+// simulator never misbehaves), the one-copy lock, the termination signals
+// and the shell call.
 
 #include "platform/DeviceIo.h"
 #include "platform/NamedPipe.h"
 #include "platform/Shell.h"
 #include "platform/WinError.h"
+#include "platform/posix/InstanceLock.h"
 #include "platform/posix/RuntimeDir.h"
 #include "platform/posix/SeqPacketSocket.h"
+#include "platform/posix/TerminationSignals.h"
 #include "platform/posix/WireFormat.h"
+#include "tests/platform/PipeCases.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
+#include <QDir>
 #include <QTest>
 
-#include <atomic>
-#include <functional>
-#include <thread>
-#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform;
+using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// Serves one connection on a device path and answers each request with
-// whatever the test's responder returns (no answer when it returns nothing).
-class PeerDevice
-{
-public:
-    using Responder = std::function<std::vector<unsigned char>(const posix::RequestHeader&)>;
-
-    PeerDevice(const std::wstring& path, Responder responder)
-        : m_responder(std::move(responder))
-    {
-        std::string socketPath;
-        std::uint32_t error = 0;
-        posix::socketPathFor(path, socketPath, error);
-        m_listenFd = posix::listenSeqPacket(socketPath, error);
-        m_thread = std::thread([this] { serve(); });
-    }
-
-    ~PeerDevice()
-    {
-        posix::shutdownSocket(m_listenFd);
-        posix::shutdownSocket(m_connectionFd);
-        m_thread.join();
-        posix::closeSocket(m_connectionFd);
-        posix::closeSocket(m_listenFd);
-    }
-
-    bool listening() const { return m_listenFd != posix::kInvalidSocket; }
-
-private:
-    void serve()
-    {
-        std::uint32_t error = 0;
-        m_connectionFd = posix::acceptSeqPacket(m_listenFd, 5000, error);
-        std::vector<unsigned char> buffer(posix::kWireHeaderSize + 70000);
-        for (;;) {
-            posix::ReceivedMessage message;
-            if (!posix::receiveMessage(m_connectionFd, buffer.data(), buffer.size(), 5000, message, error))
-                return;
-            posix::RequestHeader header;
-            posix::decodeRequest(buffer.data(), message.length, header);
-            const std::vector<unsigned char> reply = m_responder(header);
-            if (!reply.empty())
-                posix::sendMessage(m_connectionFd, reply.data(), reply.size(), 1000, error);
-        }
-    }
-
-    Responder m_responder;
-    int m_listenFd = posix::kInvalidSocket;
-    std::atomic<int> m_connectionFd { posix::kInvalidSocket };
-    std::thread m_thread;
-};
-
-std::vector<unsigned char> okReply(std::uint32_t word)
-{
-    return posix::encodeReply({ 1, 0, 4 }, &word);
-}
-
 const std::wstring kBus7 = L"\\\\.\\KestrumAudioBus7";
-const std::wstring kTestPipe = L"\\\\.\\pipe\\KestrumTestPipe";
 
-// A server pipe that always gets closed, whatever the test's outcome.
-struct ServerPipe {
-    ServerPipe() { handle = createNamedPipe(kTestPipe, error); }
-    ~ServerPipe() { closePipe(handle); }
-    PipeHandle handle;
-    std::uint32_t error = 0;
-};
-
-// Opens a client, sends one message and closes, as the ASIO driver does.
-bool sendAsClient(const std::string& message, std::uint32_t& error)
+unsigned modeOf(const QString& path)
 {
-    const PipeHandle client = openPipe(kTestPipe, error);
-    if (client == kInvalidPipeHandle)
-        return false;
-    const bool sent = writePipe(client, message.data(), static_cast<std::uint32_t>(message.size()), error);
-    closePipe(client);
-    return sent;
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0;
 }
-
-// Puts a directory in front of PATH for one test.
-class PathPrefix
-{
-public:
-    explicit PathPrefix(const QString& dir)
-        : m_saved(qgetenv("PATH"))
-    {
-        qputenv("PATH", QFile::encodeName(dir) + ":" + m_saved);
-    }
-    ~PathPrefix() { qputenv("PATH", m_saved); }
-
-private:
-    QByteArray m_saved;
-};
-
-bool writeProgram(const QString& path, const QByteArray& text, QFile::Permissions permissions)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.setPermissions(permissions);
-}
-
-constexpr QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
 } // namespace
 
@@ -139,401 +47,268 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void baseDirectoryIsPrivateAndPathsMapBelowIt();
-    void unsafeBaseDirectoryIsRefused();
-    void openFailsWhenNobodyListensOrNobodyAccepts();
-    void callsReachThePeerAndRepliesAreCopied();
-    void stalledPeerFailsWithinTheReplyLimitAndBreaksTheChannel();
-    void malformedOrMissingRepliesFailTheCall();
-    void pipeMessagesKeepTheirBoundaries();
-    void pipeMessageLongerThanTheReadIsMoreData();
-    void pipeClientWithNobodyServingIsFileNotFound();
-    void pipeConnectedClientAndVanishedClient();
-    void releasedPipeWaitsReturnAtOnceFromThenOn();
-    void shellStartsTheProgramFromPathAndDoesNotWait();
-    void shellReportsAProgramThatCannotStart();
-
-private:
     TestEnvironment environment;
-};
 
-void TestPlatform::baseDirectoryIsPrivateAndPathsMapBelowIt()
-{
-    std::string base;
-    std::uint32_t error = 99;
-    QVERIFY(posix::runtimeBaseDir(base, error));
-    QCOMPARE(QString::fromStdString(base), environment.baseDir());
-    const QFile::Permissions permissions = QFileInfo(environment.baseDir()).permissions();
-    const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-    QCOMPARE(permissions & owner, owner);
-    QCOMPARE(permissions & others, QFile::Permissions());
-
-    std::string socketPath;
-    QVERIFY(posix::socketPathFor(L"\\\\.\\KestrumAudioBus3", socketPath, error));
-    QCOMPARE(QString::fromStdString(socketPath), environment.baseDir() + "/KestrumAudioBus3");
-    QVERIFY(posix::socketPathFor(L"\\\\.\\pipe\\KestrumASIOToPannel", socketPath, error));
-    QCOMPARE(QString::fromStdString(socketPath), environment.baseDir() + "/pipe/KestrumASIOToPannel");
-
-    // Names that are not device paths, or that climb out of the base directory.
-    for (const std::wstring& bad : { std::wstring(L"KestrumAudioBus0"), std::wstring(L"\\\\.\\"),
-                                     std::wstring(L"\\\\.\\..\\etc"), std::wstring(L"\\\\.\\pipe\\\\x") }) {
-        QVERIFY(!posix::socketPathFor(bad, socketPath, error));
-        QCOMPARE(error, winerror::kInvalidName);
+private slots:
+    void pipeContract_data()
+    {
+        QTest::addColumn<int>("index");
+        for (std::size_t i = 0; i < pipecases::all().size(); ++i)
+            QTest::newRow(pipecases::all()[i].name) << int(i);
     }
-}
 
-void TestPlatform::unsafeBaseDirectoryIsRefused()
-{
-    const QByteArray base = QFile::encodeName(environment.baseDir());
-    std::uint32_t error = 0;
+    void pipeContract()
+    {
+        QFETCH(int, index);
+        const pipecases::Case& pipeCase = pipecases::all()[index];
+        const std::string failure = pipeCase.run(L"\\\\.\\pipe\\" + QString(pipeCase.name).toStdWString());
+        QVERIFY2(failure.empty(), failure.c_str());
+    }
 
-    QVERIFY(::chmod(base.constData(), 0777) == 0);
-    QCOMPARE(openDevice(kBus7, error), kInvalidDeviceHandle);
-    QCOMPARE(error, winerror::kAccessDenied);
-
-    QVERIFY(::chmod(base.constData(), 0700) == 0);
-    QVERIFY2(::chown(base.constData(), 65534, 65534) == 0, "this check runs as root, to give the directory away");
-    error = 0;
-    QCOMPARE(openDevice(kBus7, error), kInvalidDeviceHandle);
-    QCOMPARE(error, winerror::kAccessDenied);
-
-    QVERIFY(::chown(base.constData(), ::geteuid(), ::getegid()) == 0);
-    std::string dir;
-    QVERIFY(posix::runtimeBaseDir(dir, error));
-}
-
-void TestPlatform::openFailsWhenNobodyListensOrNobodyAccepts()
-{
-    std::uint32_t error = 0;
-    QCOMPARE(openDevice(kBus7, error), kInvalidDeviceHandle);
-    QCOMPARE(error, winerror::kFileNotFound);
-
-    const IoControlResult result = deviceIoControl(kInvalidDeviceHandle, 0xFFDC2084, nullptr, 0, nullptr, 0);
-    QVERIFY(!result.ok);
-    QCOMPARE(result.error, winerror::kInvalidHandle);
-
-    // A driver that listens but never accepts: once its backlog is full an
-    // open gives up after the call limit instead of holding the caller.
-    std::string socketPath;
-    posix::socketPathFor(kBus7, socketPath, error);
-    const int listener = posix::listenSeqPacket(socketPath, error);
-    QVERIFY(listener != posix::kInvalidSocket);
-    QVERIFY(::listen(listener, 0) == 0);
-    std::vector<DeviceHandle> queued;
-    DeviceHandle handle = kInvalidDeviceHandle;
-    while (queued.size() < 8 && (handle = openDevice(kBus7, error)) != kInvalidDeviceHandle)
-        queued.push_back(handle);
-    QCOMPARE(handle, kInvalidDeviceHandle);
-    QCOMPARE(error, winerror::kSemTimeout);
-    QVERIFY(!queued.empty());
-    for (DeviceHandle handle : queued)
-        closeDevice(handle);
-    posix::closeSocket(listener);
-}
-
-void TestPlatform::callsReachThePeerAndRepliesAreCopied()
-{
-    std::vector<posix::RequestHeader> seen;
-    PeerDevice peer(kBus7, [&seen](const posix::RequestHeader& header) {
-        seen.push_back(header);
-        if (header.code == 0xFFDC2084)
-            return okReply(2);
-        return posix::encodeReply({ 0, 87, 0 }, nullptr);
-    });
-    QVERIFY(peer.listening());
-
-    std::uint32_t error = 0;
-    const DeviceHandle handle = openDevice(kBus7, error);
-    QVERIFY(handle != kInvalidDeviceHandle);
-
-    std::uint32_t pid = 0;
-    IoControlResult result = deviceIoControl(handle, 0xFFDC2084, nullptr, 0, &pid, sizeof pid);
-    QVERIFY(result.ok);
-    QCOMPARE(result.bytesReturned, 4u);
-    QCOMPARE(pid, 2u);
-
-    const std::vector<unsigned char> mixer(66304, 0x3F);
-    result = deviceIoControl(handle, 0xFFDC2040, mixer.data(), static_cast<std::uint32_t>(mixer.size()), nullptr, 0);
-    QVERIFY(!result.ok);
-    QCOMPARE(result.error, 87u);
-
-    closeDevice(handle);
-    QCOMPARE(seen.size(), std::size_t(2));
-    QCOMPARE(seen[1].code, 0xFFDC2040u);
-    QCOMPARE(seen[1].inputLength, 66304u);
-    QCOMPARE(seen[1].outputCapacity, 0u);
-}
-
-void TestPlatform::stalledPeerFailsWithinTheReplyLimitAndBreaksTheChannel()
-{
-    int answered = 0;
-    PeerDevice peer(kBus7, [&answered](const posix::RequestHeader&) {
-        // The first request is never answered; a later answer would pair with the wrong call.
-        return answered++ == 0 ? std::vector<unsigned char>() : okReply(2);
-    });
-    std::uint32_t error = 0;
-    const DeviceHandle handle = openDevice(kBus7, error);
-    QVERIFY(handle != kInvalidDeviceHandle);
-
-    QElapsedTimer clock;
-    clock.start();
-    std::uint32_t pid = 0;
-    IoControlResult result = deviceIoControl(handle, 0xFFDC2084, nullptr, 0, &pid, sizeof pid);
-    const qint64 waited = clock.elapsed();
-    QVERIFY(!result.ok);
-    QCOMPARE(result.error, winerror::kSemTimeout);
-    QVERIFY2(waited >= 1900 && waited < 3000, qPrintable(QString("waited %1 ms").arg(waited)));
-
-    result = deviceIoControl(handle, 0xFFDC2084, nullptr, 0, &pid, sizeof pid);
-    QVERIFY(!result.ok);
-    QCOMPARE(result.error, winerror::kDeviceNotConnected);
-    QCOMPARE(pid, 0u);
-    closeDevice(handle);
-}
-
-void TestPlatform::malformedOrMissingRepliesFailTheCall()
-{
-    struct Case {
-        const char* name;
-        std::vector<unsigned char> reply;
-    };
-    std::uint32_t word = 7;
-    const std::vector<Case> cases = {
-        { "short header", { 1, 0, 0 } },
-        { "more bytes than the output holds", posix::encodeReply({ 1, 0, 4 }, &word) },
-        { "status neither 0 nor 1", posix::encodeReply({ 2, 0, 0 }, nullptr) },
-    };
-    for (const Case& each : cases) {
-        PeerDevice peer(kBus7, [&each](const posix::RequestHeader&) { return each.reply; });
+    void socketsLiveInAPrivateBaseDirectory()
+    {
         std::uint32_t error = 0;
-        const DeviceHandle handle = openDevice(kBus7, error);
-        QVERIFY(handle != kInvalidDeviceHandle);
+        const auto openDescriptors = [] { return QDir("/proc/self/fd").count(); };
+        const uint descriptorsBefore = openDescriptors();
+        const PipeHandle server = createNamedPipe(L"\\\\.\\pipe\\Private", error);
+        const unsigned socketMode = modeOf(environment.baseDir() + "/pipe/Private");
+        closePipe(server);
+        QVERIFY(server != kInvalidPipeHandle);
+        QCOMPARE(modeOf(environment.baseDir()), 0700u);
+        QCOMPARE(modeOf(environment.baseDir() + "/pipe"), 0700u);
+        QCOMPARE(socketMode, 0600u);
+        // A closed server leaves neither its socket nor a descriptor behind.
+        QVERIFY(!QFile::exists(environment.baseDir() + "/pipe/Private"));
+        QCOMPARE(openDescriptors(), descriptorsBefore);
+
+        // Without XDG_RUNTIME_DIR the base is the user's own directory in /tmp.
+        const QString fallback = "/tmp/kestrum-" + QString::number(::geteuid());
+        const bool existed = QFile::exists(fallback);
+        std::string base;
+        qunsetenv("XDG_RUNTIME_DIR");
+        const bool found = posix::runtimeBaseDir(base, error);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(environment.runtimeDir()));
+        if (!existed)
+            QDir().rmdir(fallback);
+        QVERIFY(found);
+        QCOMPARE(QString::fromStdString(base), fallback);
+    }
+
+    void windowsPathsMapBelowTheBase_data()
+    {
+        QTest::addColumn<QString>("windowsPath");
+        QTest::addColumn<QString>("below"); // empty: refused with error 123
+        QTest::newRow("device") << "\\\\.\\KestrumAudioBus3" << "KestrumAudioBus3";
+        QTest::newRow("pipe") << "\\\\.\\pipe\\KestrumASIOToPannel" << "pipe/KestrumASIOToPannel";
+        QTest::newRow("UTF-8 of one and two bytes") << "\\\\.\\\u007f\u0080\u07ff" << "\u007f\u0080\u07ff";
+        QTest::newRow("UTF-8 of three bytes") << "\\\\.\\\u0800\u4e2d\uffff" << "\u0800\u4e2d\uffff";
+        QTest::newRow("UTF-8 of four bytes") << "\\\\.\\pipe\\\U00010000\U0001F3B5\U0010FFFF" << "pipe/\U00010000\U0001F3B5\U0010FFFF";
+        QTest::newRow("no prefix") << "KestrumAudioBus0" << "";
+        QTest::newRow("prefix alone") << "\\\\.\\" << "";
+        QTest::newRow("parent") << "\\\\.\\..\\etc" << "";
+        QTest::newRow("dot") << "\\\\.\\pipe\\." << "";
+        QTest::newRow("empty part") << "\\\\.\\pipe\\\\x" << "";
+        QTest::newRow("slash") << "\\\\.\\pipe/..\\x" << "";
+    }
+
+    void windowsPathsMapBelowTheBase()
+    {
+        QFETCH(QString, windowsPath);
+        QFETCH(QString, below);
+        std::string socketPath;
+        std::uint32_t error = 0;
+        QCOMPARE(posix::socketPathFor(windowsPath.toStdWString(), socketPath, error), !below.isEmpty());
+        if (below.isEmpty())
+            QCOMPARE(error, winerror::kInvalidName);
+        else
+            QCOMPARE(QString::fromStdString(socketPath), environment.baseDir() + "/" + below);
+    }
+
+    void anUnsafeBaseDirectoryIsRefused_data()
+    {
+        QTest::addColumn<int>("mode"); // 0: given to another user; -1: replaced by a link to a private one
+        QTest::newRow("others may write") << 0707;
+        QTest::newRow("the group may write") << 0770;
+        QTest::newRow("another user owns it") << 0;
+        QTest::newRow("a link") << -1;
+    }
+
+    void anUnsafeBaseDirectoryIsRefused()
+    {
+        QFETCH(int, mode);
+        const QByteArray base = QFile::encodeName(environment.baseDir());
+        QDir(environment.baseDir()).removeRecursively();
+        QVERIFY(QDir().mkpath(environment.baseDir() + "-real") && ::chmod(base + "-real", 0700) == 0);
+        if (mode < 0)
+            QVERIFY(::symlink(base + "-real", base) == 0);
+        else
+            QVERIFY(::rename(base + "-real", base) == 0 && (mode ? ::chmod(base, mode) : ::chown(base, 65534, 65534)) == 0);
+
+        std::uint32_t error = 0;
+        const bool served = createNamedPipe(L"\\\\.\\pipe\\Refused", error) != kInvalidPipeHandle;
+        // Later tests start without a base directory, as a first user does.
+        QVERIFY(::unlink(base) == 0 || QDir(environment.baseDir()).removeRecursively());
+        QDir(environment.baseDir() + "-real").removeRecursively();
+        QVERIFY(!served);
+        QCOMPARE(error, winerror::kAccessDenied);
+    }
+
+    void socketPathsLongerThanTheSystemTakesFail_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("the longest that fits") << int(sizeof(sockaddr_un::sun_path)) - 1;
+        QTest::newRow("one byte more") << int(sizeof(sockaddr_un::sun_path));
+    }
+
+    void socketPathsLongerThanTheSystemTakesFail()
+    {
+        QFETCH(int, length);
+        const bool fits = length < int(sizeof(sockaddr_un::sun_path));
+        const std::wstring pipe = L"\\\\.\\pipe\\" + std::wstring(length - (environment.baseDir() + "/pipe/").size(), L'p');
+        std::uint32_t error = 0;
+        closePipe(createNamedPipe(pipe, error));
+        QCOMPARE(error, fits ? winerror::kSuccess : winerror::kFilenameTooLong);
+        QCOMPARE(openDevice(L"\\\\.\\" + std::wstring(length - (environment.baseDir() + "/").size(), L'd'), error),
+                 kInvalidDeviceHandle);
+        QCOMPARE(error, fits ? winerror::kFileNotFound : winerror::kFilenameTooLong);
+    }
+
+    void errnoValuesMapToWindowsErrors()
+    {
+        const std::pair<int, std::uint32_t> numbers[] = {
+            { 0, 0 }, { ENOENT, 2 }, { ECONNREFUSED, 2 }, { ENOTDIR, 3 }, { EACCES, 5 }, { EPERM, 5 },
+            { ETIMEDOUT, 121 }, { EAGAIN, 121 }, { EMSGSIZE, 234 }, { ENAMETOOLONG, 206 }, { EINVAL, 87 },
+            { EPIPE, 1167 }, { ECONNRESET, 1167 }, { ENOTCONN, 1167 }, { EBADF, 1167 }, { ELOOP, 31 },
+        };
+        for (const auto& [posixError, windowsError] : numbers)
+            QVERIFY2(posix::windowsErrorFromErrno(posixError) == windowsError, qPrintable(QString::number(posixError)));
+    }
+
+    void deviceOpenFailsWhenNobodyListensOrNobodyAccepts()
+    {
+        std::uint32_t error = 0;
+        QCOMPARE(deviceIoControl(kInvalidDeviceHandle, 0xFFDC2084, nullptr, 0, nullptr, 0).error, winerror::kInvalidHandle);
+
+        // A driver that listens but never accepts: once its backlog is full, an
+        // open gives up instead of holding the caller.
+        std::string socketPath;
+        posix::socketPathFor(kBus7, socketPath, error);
+        const int listener = posix::listenSeqPacket(socketPath, error);
+        QVERIFY(listener != posix::kInvalidSocket && ::listen(listener, 0) == 0);
+        std::vector<DeviceHandle> queued;
+        DeviceHandle handle = kInvalidDeviceHandle;
+        while (queued.size() < 8 && (handle = openDevice(kBus7, error)) != kInvalidDeviceHandle)
+            queued.push_back(handle);
+        for (const DeviceHandle each : queued)
+            closeDevice(each);
+        posix::closeSocket(listener);
+        QCOMPARE(handle, kInvalidDeviceHandle);
+        QCOMPARE(error, winerror::kSemTimeout);
+
+        // A listener shut down to stop its server's accepting thread gives no client.
+        const int stopped = posix::listenSeqPacket(socketPath, error);
+        posix::shutdownSocket(stopped);
+        const int accepted = posix::acceptSeqPacket(stopped, 1000, error);
+        posix::closeSocket(stopped);
+        QCOMPARE(accepted, posix::kInvalidSocket);
+    }
+
+    void deviceRepliesAreCheckedBeforeUse_data()
+    {
+        QTest::addColumn<Bytes>("reply"); // empty: none comes
+        QTest::addColumn<std::uint32_t>("error"); // 0: the call succeeds
+        QTest::addColumn<bool>("usableAfter");
+        const Bytes good = posix::encodeReply({ 1, 0, 2 }, "\x34\x12");
+        QTest::newRow("answer") << good << 0u << true;
+        QTest::newRow("refused") << posix::encodeReply({ 0, 87, 0 }, nullptr) << 87u << true;
+        QTest::newRow("short header") << Bytes { 1, 0, 0 } << 1167u << false;
+        QTest::newRow("more than the output holds") << posix::encodeReply({ 1, 0, 3 }, "abc") << 1167u << false;
+        QTest::newRow("fewer bytes than told") << Bytes(good.begin(), good.end() - 1) << 1167u << false;
+        QTest::newRow("status neither 0 nor 1") << posix::encodeReply({ 2, 0, 0 }, nullptr) << 1167u << false;
+        QTest::newRow("no answer in time") << Bytes() << 121u << false;
+    }
+
+    void deviceRepliesAreCheckedBeforeUse()
+    {
+        QFETCH(Bytes, reply);
+        QFETCH(std::uint32_t, error);
+        QFETCH(bool, usableAfter);
+        // The driver's end of the connection holds the replies before the calls are made.
+        int ends[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) == 0);
+        const Bytes good = posix::encodeReply({ 1, 0, 2 }, "\x34\x12");
+        if (!reply.empty())
+            QVERIFY(::send(ends[1], reply.data(), reply.size(), 0) > 0 && ::send(ends[1], good.data(), good.size(), 0) > 0);
+
+        // A failed call leaves the caller's output as it was.
         unsigned char out[2] = { 0xAA, 0xAA };
-        const IoControlResult result = deviceIoControl(handle, 0xFFDC20B0, nullptr, 0, out, sizeof out);
-        QVERIFY2(!result.ok, each.name);
-        QCOMPARE(result.error, winerror::kDeviceNotConnected);
-        QCOMPARE(out[0], 0xAA);
-        closeDevice(handle);
+        const IoControlResult first = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
+        const QByteArray output(reinterpret_cast<char*>(out), 2);
+        // After a lost or garbled reply a late answer could pair with the wrong
+        // call: every later call fails.
+        const IoControlResult second = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
+        ::close(ends[1]);
+        const IoControlResult hungUp = deviceIoControl(ends[0], 0xFFDC20B0, nullptr, 0, out, sizeof out);
+        ::close(ends[0]);
+        QCOMPARE(first.ok, error == 0);
+        QCOMPARE(first.error, error);
+        QCOMPARE(first.bytesReturned, error ? 0u : 2u);
+        QCOMPARE(output, error ? QByteArray("\xAA\xAA") : QByteArray("\x34\x12"));
+        QCOMPARE(second.ok, usableAfter);
+        QCOMPARE(second.error, usableAfter ? 0u : winerror::kDeviceNotConnected);
+        QCOMPARE(hungUp.error, winerror::kDeviceNotConnected);
     }
 
-    // The peer goes away between the call and its answer.
+    void oneInstanceLockAtATimeAndTerminationSignals()
     {
         std::uint32_t error = 0;
-        auto peer = std::make_unique<PeerDevice>(kBus7, [](const posix::RequestHeader&) {
-            return std::vector<unsigned char>();
-        });
-        const DeviceHandle handle = openDevice(kBus7, error);
-        QVERIFY(handle != kInvalidDeviceHandle);
-        std::thread closer([&peer] { peer.reset(); });
-        const IoControlResult result = deviceIoControl(handle, 0xFFDC2078, nullptr, 0, nullptr, 0);
-        closer.join();
-        QVERIFY(!result.ok);
-        QVERIFY(result.error == winerror::kDeviceNotConnected || result.error == winerror::kSemTimeout);
-        closeDevice(handle);
+        const int lock = posix::takeInstanceLock("KestrumTestLock", error);
+        QVERIFY(lock != posix::kNoInstanceLock && QFile::exists(environment.baseDir() + "/KestrumTestLock.lock"));
+        QCOMPARE(posix::takeInstanceLock("KestrumTestLock", error), posix::kNoInstanceLock);
+        QCOMPARE(error, winerror::kAlreadyExists);
+        posix::releaseInstanceLock(lock);
+        const int again = posix::takeInstanceLock("KestrumTestLock", error);
+        posix::releaseInstanceLock(again);
+        QVERIFY(again != posix::kNoInstanceLock);
+        // A lock that cannot be a file is not taken.
+        QVERIFY(QDir().mkdir(environment.baseDir() + "/KestrumDirectory.lock"));
+        QCOMPARE(posix::takeInstanceLock("KestrumDirectory", error), posix::kNoInstanceLock);
+
+        const int watch = posix::watchTerminationSignals(error);
+        QVERIFY(watch >= 0 && posix::watchTerminationSignals(error) == watch && !posix::takeTerminationSignals(watch));
+        for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+            QVERIFY(::raise(signalNumber) == 0 && posix::takeTerminationSignals(watch));
+            QVERIFY(!posix::takeTerminationSignals(watch));
+        }
     }
-}
 
-void TestPlatform::pipeMessagesKeepTheirBoundaries()
-{
-    ServerPipe server;
-    QVERIFY2(server.handle != kInvalidPipeHandle, qPrintable(QString::number(server.error)));
-    std::string socketPath;
-    std::uint32_t error = 0;
-    QVERIFY(posix::socketPathFor(kTestPipe, socketPath, error));
-    struct stat info {};
-    QVERIFY(::lstat(QFileInfo(QString::fromStdString(socketPath)).path().toLocal8Bit().constData(), &info) == 0);
-    QCOMPARE(info.st_mode & 0777, 0700u);
-
-    const PipeHandle client = openPipe(kTestPipe, error);
-    QVERIFY(client != kInvalidPipeHandle);
-    QVERIFY(writePipe(client, "first", 5, error));
-    QVERIFY(writePipe(client, "", 0, error));
-    QVERIFY(writePipe(client, "second!", 7, error));
-
-    QVERIFY(connectNamedPipe(server.handle, error));
-    char buffer[64];
-    std::uint32_t length = 0;
-    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(std::string(buffer, length), std::string("first"));
-    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(length, 0u);
-    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(std::string(buffer, length), std::string("second!"));
-
-    // The server answers on the same connection, one message each way.
-    QVERIFY(writePipe(server.handle, "ok", 2, error));
-    QVERIFY(readPipe(client, buffer, sizeof buffer, length, error));
-    QCOMPARE(std::string(buffer, length), std::string("ok"));
-    closePipe(client);
-
-    // A client that wrote and went before the wait: error 232 until the
-    // server disconnects, as on Windows, and its message is still there.
-    disconnectNamedPipe(server.handle);
-    QVERIFY(sendAsClient("third", error));
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        QVERIFY(!connectNamedPipe(server.handle, error));
-        QCOMPARE(error, winerror::kNoData);
-    }
-    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(std::string(buffer, length), std::string("third"));
-
-    // Once dropped, the instance serves the next client normally.
-    disconnectNamedPipe(server.handle);
-    const PipeHandle next = openPipe(kTestPipe, error);
-    QVERIFY(connectNamedPipe(server.handle, error));
-    closePipe(next);
-}
-
-void TestPlatform::pipeMessageLongerThanTheReadIsMoreData()
-{
-    ServerPipe server;
-    std::uint32_t error = 0;
-    QVERIFY(sendAsClient(std::string(2000, 'x'), error));
-    QVERIFY(sendAsClient(std::string(1024, 'y'), error));
-
-    // Both clients are gone already, so each connect says 232 (no data).
-    char buffer[1024];
-    std::uint32_t length = 0;
-    QVERIFY(!connectNamedPipe(server.handle, error));
-    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(error, winerror::kMoreData);
-    disconnectNamedPipe(server.handle);
-
-    // A message of exactly the read's size is whole.
-    QVERIFY(!connectNamedPipe(server.handle, error));
-    QCOMPARE(error, winerror::kNoData);
-    QVERIFY(readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(length, 1024u);
-    QCOMPARE(buffer[1023], 'y');
-}
-
-void TestPlatform::pipeClientWithNobodyServingIsFileNotFound()
-{
-    std::uint32_t error = 0;
-    QCOMPARE(openPipe(kTestPipe, error), kInvalidPipeHandle);
-    QCOMPARE(error, winerror::kFileNotFound);
-
-    // A closed server takes its socket away: clients get the same answer.
+    void shellStartsAProgramAndDoesNotWaitForIt()
     {
-        ServerPipe server;
-        QVERIFY(server.handle != kInvalidPipeHandle);
+        // cp from PATH, with two parameters, copying from a FIFO that nobody
+        // writes yet: it can only finish after the call returned.
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+        const QByteArray copy = QFile::encodeName(dir.filePath("copy"));
+        QVERIFY(::mkfifo(fifo, 0600) == 0);
+        QCOMPARE(shellExecute("open", "cp", (fifo + "  " + copy).toStdString(), kShowNormal), std::intptr_t(42));
+        // The middle process is reaped and the program is not our child.
+        errno = 0;
+        QVERIFY(::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
+        int writer = -1;
+        QTRY_VERIFY((writer = ::open(fifo, O_WRONLY | O_NONBLOCK)) >= 0);
+        QVERIFY(::write(writer, "mmsys", 5) == 5 && ::close(writer) == 0);
+        QTRY_COMPARE(QFile(copy).size(), 5);
+
+        // Not there, not executable, or the exec itself fails in the started process.
+        const QString noInterpreter = dir.filePath("no-interpreter");
+        QFile script(noInterpreter);
+        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/nonexistent/sh\n") > 0);
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        for (const QString& program : { QString("kestrum-no-such-program"), QFile::decodeName(copy), noInterpreter })
+            QVERIFY2(shellExecute("open", program.toStdString(), "mmsys.cpl", kShowNormal) == 2, qPrintable(program));
     }
-    QCOMPARE(openPipe(kTestPipe, error), kInvalidPipeHandle);
-    QCOMPARE(error, winerror::kFileNotFound);
-
-    QVERIFY(!connectNamedPipe(kInvalidPipeHandle, error));
-    QCOMPARE(error, winerror::kInvalidHandle);
-    std::uint32_t length = 0;
-    char byte;
-    QVERIFY(!readPipe(kInvalidPipeHandle, &byte, 1, length, error));
-    QVERIFY(!writePipe(kInvalidPipeHandle, &byte, 1, error));
-}
-
-void TestPlatform::pipeConnectedClientAndVanishedClient()
-{
-    ServerPipe server;
-    std::uint32_t error = 0;
-    const PipeHandle client = openPipe(kTestPipe, error);
-    QVERIFY(connectNamedPipe(server.handle, error));
-    // Asking again while a client is connected says so, as Windows does.
-    QVERIFY(!connectNamedPipe(server.handle, error));
-    QCOMPARE(error, winerror::kPipeConnected);
-
-    // A client that leaves without writing is a broken pipe, not a message.
-    closePipe(client);
-    char buffer[16];
-    std::uint32_t length = 0;
-    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(error, winerror::kBrokenPipe);
-    disconnectNamedPipe(server.handle);
-
-    QVERIFY(!readPipe(server.handle, buffer, sizeof buffer, length, error));
-    QCOMPARE(error, winerror::kPipeNotConnected);
-}
-
-void TestPlatform::releasedPipeWaitsReturnAtOnceFromThenOn()
-{
-    ServerPipe server;
-    std::atomic<bool> returned { false };
-    std::uint32_t waitError = 0;
-    std::thread waiter([&] {
-        connectNamedPipe(server.handle, waitError);
-        returned = true;
-    });
-    QTest::qWait(50);
-    const bool returnedBeforeRelease = returned;
-    cancelPipeWaits(server.handle);
-    waiter.join();
-    QVERIFY(!returnedBeforeRelease);
-    QCOMPARE(waitError, winerror::kOperationAborted);
-
-    // Released for good: a client waiting to be served does not get through.
-    std::uint32_t error = 0;
-    QVERIFY(sendAsClient("late", error));
-    QVERIFY(!connectNamedPipe(server.handle, error));
-    QCOMPARE(error, winerror::kOperationAborted);
-
-    // A client that connected but never writes cannot hold the reader either.
-    // (The new server takes the path over; the old one leaves it alone.)
-    ServerPipe second;
-    const PipeHandle silent = openPipe(kTestPipe, error);
-    QVERIFY(connectNamedPipe(second.handle, error));
-    std::thread reader([&] {
-        char buffer[16];
-        std::uint32_t length = 0;
-        readPipe(second.handle, buffer, sizeof buffer, length, waitError);
-    });
-    cancelPipeWaits(second.handle);
-    reader.join();
-    QCOMPARE(waitError, winerror::kOperationAborted);
-    closePipe(silent);
-}
-
-void TestPlatform::shellStartsTheProgramFromPathAndDoesNotWait()
-{
-    // The program writes its arguments, then waits for the test's word: it
-    // must still be running when the call has returned.
-    QTemporaryDir dir;
-    const QString arguments = dir.filePath("arguments");
-    const QString go = dir.filePath("go");
-    const QString done = dir.filePath("done");
-    const QByteArray script = "#!/bin/sh\n"
-        "printf '%s\\n' \"$@\" > '" + QFile::encodeName(arguments) + ".part'\n"
-        "mv '" + QFile::encodeName(arguments) + ".part' '" + QFile::encodeName(arguments) + "'\n"
-        "i=0; while [ ! -e '" + QFile::encodeName(go) + "' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
-        "touch '" + QFile::encodeName(done) + "'\n";
-    QVERIFY(writeProgram(dir.filePath("kestrum-probe"), script, kExecutable));
-    PathPrefix path(dir.path());
-
-    QCOMPARE(shellExecute("open", "kestrum-probe", "alpha  beta gamma", kShowNormal), std::intptr_t(42));
-    // The middle process is reaped and the program is not our child: no zombie, no child at all.
-    errno = 0;
-    QCOMPARE(::waitpid(-1, nullptr, WNOHANG), pid_t(-1));
-    QCOMPARE(errno, ECHILD);
-
-    QTRY_VERIFY(QFile::exists(arguments));
-    QVERIFY(!QFile::exists(done));
-    QFile written(arguments);
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), QByteArray("alpha\nbeta\ngamma\n"));
-    QVERIFY(QFile(go).open(QIODevice::WriteOnly));
-    QTRY_VERIFY(QFile::exists(done));
-}
-
-void TestPlatform::shellReportsAProgramThatCannotStart()
-{
-    QTemporaryDir dir;
-    QVERIFY(writeProgram(dir.filePath("kestrum-not-executable"), "#!/bin/sh\n", QFile::ReadOwner | QFile::WriteOwner));
-    // Found and executable, but the exec itself fails in the started process.
-    QVERIFY(writeProgram(dir.filePath("kestrum-no-interpreter"), "#!/nonexistent/sh\n", kExecutable));
-    PathPrefix path(dir.path());
-
-    for (const char* program : { "kestrum-no-such-program", "kestrum-not-executable", "kestrum-no-interpreter" })
-        QVERIFY2(shellExecute("open", program, "mmsys.cpl", kShowNormal) == 2, program);
-}
+};
 
 QTEST_GUILESS_MAIN(TestPlatform)
 #include "tst_platform.moc"

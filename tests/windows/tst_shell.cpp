@@ -17,56 +17,27 @@
 
 using namespace platform;
 
-namespace {
-
-std::string besideThisProgram(const std::string& name)
+TEST(ShellExecute, StartsAProgramWithItsParametersAndShowCommandOrSaysItIsNotThere)
 {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string program(path, length);
-    return program.substr(0, program.find_last_of('\\') + 1) + name;
-}
+    char buffer[MAX_PATH];
+    const std::string program(buffer, GetModuleFileNameA(nullptr, buffer, MAX_PATH));
+    const std::string probe = program.substr(0, program.find_last_of('\\') + 1) + "kestrum_shell_probe.exe";
+    const std::string report = std::string(buffer, GetTempPathA(MAX_PATH, buffer)) + "kestrum-shell-"
+        + std::to_string(GetCurrentProcessId()) + ".txt";
+    EXPECT_GT(shellExecute("open", probe, report + " mmsys.cpl second", kShowNormal), 32);
 
-std::string temporaryFile(const char* name)
-{
-    char dir[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, dir);
-    return std::string(dir, length) + "kestrum-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-// The started program runs on its own: wait for what it writes.
-std::string waitForFile(const std::string& path)
-{
+    // The started program runs on its own: wait for what it writes.
+    std::string started;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream file(path);
-        if (file) {
-            std::ostringstream text;
-            text << file.rdbuf();
-            return text.str();
-        }
+    while (started.empty() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::ostringstream text;
+        text << std::ifstream(report).rdbuf();
+        started = text.str();
     }
-    return {};
-}
-
-} // namespace
-
-TEST(ShellExecute, StartsTheProgramWithItsParametersAndShowCommand)
-{
-    const std::string report = temporaryFile("shell-probe.txt");
     DeleteFileA(report.c_str());
+    EXPECT_EQ(started, "mmsys.cpl\nsecond\nshow 1\n");
 
-    const std::intptr_t result = shellExecute("open", besideThisProgram("kestrum_shell_probe.exe"),
-                                              report + " mmsys.cpl second", kShowNormal);
-    EXPECT_GT(result, 32);
-    EXPECT_EQ(waitForFile(report), "mmsys.cpl\nsecond\nshow 1\n");
-    DeleteFileA(report.c_str());
-}
-
-TEST(ShellExecute, AProgramThatIsNotThereFails)
-{
-    const std::intptr_t result = shellExecute("open", "kestrum-no-such-program.exe", "mmsys.cpl", kShowNormal);
     // SE_ERR_FNF: file not found, the number the stand-in reports as well.
-    EXPECT_EQ(result, 2);
+    EXPECT_EQ(shellExecute("open", "kestrum-no-such-program.exe", "mmsys.cpl", kShowNormal), 2);
 }

@@ -19,7 +19,6 @@ typedef struct Bus {
     KSPIN_LOCK lock;
     UNICODE_STRING link;
     WCHAR linkText[64];
-    ULONG bufferSize;
     KestrumTestRecord record;
 } Bus;
 
@@ -31,11 +30,6 @@ typedef struct Command {
     ULONG outputLength;
     Handler handle;
 } Command;
-
-static ULONG readWord(const UCHAR* at)
-{
-    return (ULONG)at[0] | ((ULONG)at[1] << 8) | ((ULONG)at[2] << 16) | ((ULONG)at[3] << 24);
-}
 
 static void writeWord(UCHAR* at, ULONG value)
 {
@@ -49,18 +43,6 @@ static NTSTATUS acceptOnly(Bus* bus, UCHAR* buffer)
 {
     UNREFERENCED_PARAMETER(bus);
     UNREFERENCED_PARAMETER(buffer);
-    return STATUS_SUCCESS;
-}
-
-static NTSTATUS setBufferSize(Bus* bus, UCHAR* buffer)
-{
-    bus->bufferSize = readWord(buffer);
-    return STATUS_SUCCESS;
-}
-
-static NTSTATUS getBufferSize(Bus* bus, UCHAR* buffer)
-{
-    writeWord(buffer, bus->bufferSize);
     return STATUS_SUCCESS;
 }
 
@@ -91,8 +73,7 @@ static NTSTATUS readRecord(Bus* bus, UCHAR* buffer)
 
 static const Command commands[] = {
     { KESTRUM_CODE(0x810), KESTRUM_TEST_LARGEST_INPUT, 0, acceptOnly },   /* set mixer */
-    { KESTRUM_CODE(0x811), 4, 0, setBufferSize },
-    { KESTRUM_CODE(0x812), 0, 4, getBufferSize },
+    { KESTRUM_CODE(0x811), 4, 0, acceptOnly },                            /* set buffer size */
     { KESTRUM_CODE(0x81E), 0, 0, acceptOnly },                            /* stop all audio */
     { KESTRUM_CODE(0x821), 0, 4, getDevicePid },
     { KESTRUM_CODE(0x828), USB_PACKET_BYTES, USB_REPLY_BYTES, readUsbControl },
