@@ -153,6 +153,7 @@ private slots:
         QCOMPARE(labelTexts(), QStringList { kNoDevice });
         QVERIFY(!panel());
         QTRY_VERIFY(fixture->log().contains(failedReads(1))); // the watch runs meanwhile
+        QVERIFY(sim().command({ "slow", "0" }));
         QVERIFY(QFile::rename(socket + ".away", socket));
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 5000);
         QVERIFY(panel());

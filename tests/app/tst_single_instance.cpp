@@ -1,7 +1,6 @@
 // The real program as a process: one copy per user, and how a run ends.
 
-#include "tests/support/SimProcess.h"
-#include "tests/support/TestEnvironment.h"
+#include "tests/support/DeviceFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,8 +46,12 @@ struct PanelProcess {
 void changeEnvironment(QProcess& process, const QMap<QString, QString>& changes)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        it.value().isEmpty() ? env.remove(it.key()) : env.insert(it.key(), it.value());
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (it.value().isEmpty())
+            env.remove(it.key());
+        else
+            env.insert(it.key(), it.value());
+    }
     process.setProcessEnvironment(env);
 }
 
@@ -144,14 +147,13 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, rules);
         QFETCH(bool, written);
-        SimProcess sim({ "--model", "KX2" });
-        QVERIFY(sim.waitUntilReady());
+        QVERIFY(fixture.startSim({ "--model", "KX2" }));
         PanelProcess panel([&](QProcess& process) {
             process.setArguments(arguments);
             changeEnvironment(process, { { "QT_LOGGING_RULES", rules } });
         });
         // Detection is over once the firmware was read.
-        QTRY_VERIFY_WITH_TIMEOUT(!sim.calls(0xFFDC20A0).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 5000);
         QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
         QVERIFY(panel.process.waitForFinished(5000));
         QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
@@ -162,7 +164,7 @@ private slots:
     }
 
 private:
-    TestEnvironment environment;
+    DeviceFixture fixture;
 };
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -3,8 +3,7 @@
 // notification area, against kestrum-sim as a KX2, used with xdotool's mouse
 // and keys. Each step leaves a screenshot in KESTRUM_SCREENSHOT_DIR.
 
-#include "tests/support/SimProcess.h"
-#include "tests/support/TestEnvironment.h"
+#include "tests/support/DeviceFixture.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -77,8 +76,7 @@ private slots:
             trayShown = QTest::qWaitFor([] { return !visibleWindows("--class", "trayer").isEmpty(); }, 3000);
         }
         QVERIFY2(trayShown, "trayer did not show its notification area");
-        sim = std::make_unique<SimProcess>(QStringList { "--model", "KX2" });
-        QVERIFY(sim->waitUntilReady());
+        QVERIFY(fixture.startSim({ "--model", "KX2" }));
         // The interface language is pinned, so the run reads the same on any machine.
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "zh_CN");
     }
@@ -88,7 +86,7 @@ private slots:
     void theIconOpensTheMainWindowAndClosingOnlyHidesIt()
     {
         findTrayIcon();
-        QTRY_VERIFY_WITH_TIMEOUT(!sim->calls(0xFFDC20A0).isEmpty(), 10000); // detection read the firmware
+        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 10000); // detection read the firmware
         QCOMPARE(panelWindows(), QStringList { trayIcon });
         screenshot("started");
 
@@ -172,11 +170,10 @@ private:
         xdotool(QStringList { "key", "--delay", "100" } + QStringList(entry, "Down") + QStringList { "Return" });
     }
 
-    // Destroyed in reverse: the program first, the display's helpers last.
-    TestEnvironment environment;
+    // Destroyed in reverse: the program first, the display's helpers and the sim last.
+    DeviceFixture fixture;
     std::unique_ptr<Program> windowManager;
     std::unique_ptr<Program> notificationArea;
-    std::unique_ptr<SimProcess> sim;
     std::unique_ptr<Program> panel;
     QString trayIcon;
     int screenshots = 0;
