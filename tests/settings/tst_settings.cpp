@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
@@ -388,6 +387,8 @@ private slots:
         QCOMPARE(QByteArray(buffer, int(length)), QByteArray("1"));
         QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error)); // dropped
         platform::closePipe(client);
+        platform::closePipe(platform::openPipe(path, error));
+        QVERIFY(!pipe.write("2")); // the client went before the message
 
         pipe.close();
         pipe.close();
@@ -434,12 +435,8 @@ private:
         const qsizetype at = calls().lastIndexOf(call);
         return all.value(at)["timeUs"].toInteger() - all.value(at - 1)["timeUs"].toInteger();
     }
-    // A deferred step of a sequence is still to come.
-    bool pendingSteps() const
-    {
-        const QList<QTimer*> timers = dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
-        return std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive(); });
-    }
+    // A deferred step of a sequence is still to come, or its used timer not yet gone.
+    bool pendingSteps() const { return !dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly).isEmpty(); }
     // The lines of setting.ini on disk.
     QStringList onDisk() const
     {

@@ -10,7 +10,8 @@
 
 // What the sim does that the suites of the panel's parts would not notice
 // when broken: refusals, injected faults, unplugging, resets, fixed meters
-// and the ASIO side.
+// and the ASIO side; its requests to the panel are checked where the panel
+// reads them.
 namespace {
 
 using namespace platform::posix;
@@ -91,7 +92,6 @@ private slots:
         QTest::newRow("input too long") << request(iocode::kSetSampleRate, le(44100, 5)) << 87u;
         QTest::newRow("output too small") << request(iocode::kGetSampleRate, {}, 3) << 122u;
         QTest::newRow("usb packet with a bad marker") << request(iocode::kWriteUsbControl, usbPacket("025b000101")) << 87u;
-        QTest::newRow("unknown usb command") << request(iocode::kWriteUsbControl, usbPacket("0199000101")) << 87u;
         QTest::newRow("header announces more input") << request(iocode::kSetSampleRate, le(44100, 4), 0, 8) << 87u;
         QTest::newRow("no header") << QByteArray(5, '\0') << 87u;
     }
@@ -115,11 +115,8 @@ private slots:
         QTest::newRow("once") << QStringList { "fail io_get_sample_rate once" } << Replies { refusal(31), rate, rate };
         QTest::newRow("N times, given error") << QStringList { "fail 0xFFDC2020 2 1167" } << Replies { refusal(1167), refusal(1167), rate };
         QTest::newRow("always") << QStringList { "fail get_sample_rate always" } << Replies { refusal(31), refusal(31), refusal(31) };
-        QTest::newRow("off") << QStringList { "fail io_get_sample_rate always", "fail io_get_sample_rate off" } << Replies { rate };
         QTest::newRow("all off") << QStringList { "fail io_get_sample_rate 5", "fail all off" } << Replies { rate };
-        QTest::newRow("another code") << QStringList { "fail io_get_buffer_size always" } << Replies { rate };
         QTest::newRow("slow") << QStringList { "slow 2500" } << Replies { QByteArray() };
-        QTest::newRow("slow 0") << QStringList { "slow 2500", "slow 0" } << Replies { rate };
     }
     void injectsFaults()
     {
@@ -144,9 +141,6 @@ private slots:
         QCOMPARE(call(request(iocode::kGetDevicePid, {}, 4), held), QByteArray());
         closeSocket(held);
         QCOMPARE(open(), kInvalidSocket);
-        QCOMPARE(m_sim->state()["connections"].toInt(), 0);
-        QCOMPARE(m_sim->state()["plugged"].toBool(), false);
-        QCOMPARE(m_sim->record().last()["reason"].toString(), QString("unplug"));
 
         QVERIFY(m_sim->command({ "plug" }));
         QCOMPARE(call(request(iocode::kGetSampleRate, {}, 4)), answer(le(44100, 4)));
@@ -178,12 +172,9 @@ private slots:
         QCOMPARE(m_sim->record().size(), recorded);
     }
 
-    void servesFixedMeterLevels()
+    void metersMoveWhenAsked()
     {
         const QByteArray meters = request(iocode::kGetMeterData, {}, 768);
-        QVERIFY(m_sim->command({ "meter", "-2147483648", "2147483647", "-1000" }));
-        QCOMPARE(call(meters), answer(le(0x80000000u, 4) + le(0x7FFFFFFFu, 4) + le(0xFFFFFC18u, 4) + QByteArray(756, '\0')));
-        QVERIFY(!m_sim->command({ "meter", "2147483648" }));
         QVERIFY(m_sim->command({ "meter", "moving" }));
         const QByteArray first = call(meters);
         QTRY_VERIFY(call(meters) != first);
@@ -198,45 +189,9 @@ private slots:
         QCOMPARE(asio()["notices"].toInt(), 2);
         QCOMPARE(m_sim->record().last()["kind"].toString(), QString("asioNotice"));
         platform::closePipe(held);
-    }
-
-    void sendsRequestsToThePanel_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("message"); // none: refused
-        QByteArray counting;
-        for (int i = 0; i < 2000; ++i)
-            counting.append(static_cast<char>(i));
-        QTest::newRow("open window") << QStringList { "0", "0", "0", "0", "1" } << QByteArray(16, '\0') + le(1, 4);
-        QTest::newRow("largest words") << QStringList { "0xFFFFFFFF", "4294967295", "0x10", "16", "0xdeadbeef" }
-                                       << le(~0u, 4) + le(~0u, 4) + le(16, 4) + le(16, 4) + le(0xDEADBEEF, 4);
-        QTest::newRow("length 2000") << QStringList { "--length", "2000" } << counting.left(16) + le(1, 4) + counting.mid(20);
-        QTest::newRow("word too large") << QStringList { "0", "0", "0", "0", "4294967296" } << QByteArray();
-        QTest::newRow("two words") << QStringList { "0", "1" } << QByteArray();
-        QTest::newRow("odd hex") << QStringList { "--hex", "012" } << QByteArray();
-    }
-    void sendsRequestsToThePanel()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, message);
-        const QStringList command = QStringList { "asio-request" } + arguments;
-        QByteArray reply;
-        QVERIFY(!m_sim->command(command, &reply));
-        QVERIFY(message.isEmpty() || reply.contains("error 2"));
-
-        const platform::PipeHandle panel = platform::createNamedPipe(L"\\\\.\\pipe\\KestrumASIOToPannel", m_error);
-        QCOMPARE(m_sim->command(command), !message.isEmpty());
-        if (!message.isEmpty()) {
-            // The sim has written and gone already; its message waits all the same.
-            platform::connectNamedPipe(panel, m_error);
-            QByteArray received(65536, '\0');
-            std::uint32_t length = 0;
-            QVERIFY(platform::readPipe(panel, received.data(), received.size(), length, m_error, 2000));
-            QCOMPARE(received.left(length), message);
-            QCOMPARE(m_sim->record().last()["status"].toInt(), 1);
-        }
-        platform::closePipe(panel);
-        QCOMPARE(asio()["requestsSent"].toInt(), message.isEmpty() ? 0 : 1);
+        // A request to a panel that does not listen is refused.
+        QVERIFY(!m_sim->command({ "asio-request", "0", "0", "0", "0", "1" }));
+        QCOMPARE(asio()["requestsSent"].toInt(), 0);
     }
 };
 

@@ -31,11 +31,6 @@ void DeviceFixture::removeIni(const QString& fileName)
     QFile::remove(iniPath(fileName));
 }
 
-QVariant DeviceFixture::stored(const QString& fileName, const QString& key)
-{
-    return QSettings(iniPath(fileName), QSettings::IniFormat).value(key);
-}
-
 QString DeviceFixture::onDisk(const QString& fileName, const QString& key)
 {
     QFile file(iniPath(fileName));

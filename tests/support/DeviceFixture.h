@@ -38,10 +38,6 @@ public:
     // A file of the program's data directory, e.g. "setting.ini" or "kx2.ini".
     static QString iniPath(const QString& fileName);
     static void removeIni(const QString& fileName);
-    // A key as QSettings reads it. In this process a new QSettings object
-    // first writes out what the program had not flushed yet; use onDisk()
-    // where that matters.
-    static QVariant stored(const QString& fileName, const QString& key);
     // A key's value as the file on disk holds it, read as text.
     static QString onDisk(const QString& fileName, const QString& key);
     static void store(const QString& fileName, const QMap<QString, QVariant>& values);

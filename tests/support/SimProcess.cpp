@@ -24,15 +24,12 @@ QString controlPathIn(const QStringList& arguments)
 
 } // namespace
 
-SimProcess::SimProcess(const QStringList& arguments, Output output)
+SimProcess::SimProcess(const QStringList& arguments)
     : m_controlPath(controlPathIn(arguments))
 {
     // The sim's complaints belong in the test log.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList all = arguments;
-    if (output == Output::Quiet)
-        all << QStringLiteral("--quiet");
-    m_process.start(QStringLiteral(KESTRUM_SIM_PATH), all);
+    m_process.start(QStringLiteral(KESTRUM_SIM_PATH), arguments + QStringList { QStringLiteral("--quiet") });
 }
 
 SimProcess::~SimProcess()
@@ -133,10 +130,4 @@ bool SimProcess::reset()
     if (!ok)
         qWarning("kestrum-sim reset failed: %s", text.constData());
     return ok;
-}
-
-QByteArray SimProcess::output()
-{
-    m_output += m_process.readAllStandardOutput();
-    return m_output;
 }

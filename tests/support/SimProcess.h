@@ -15,14 +15,9 @@
 class SimProcess
 {
 public:
-    enum class Output {
-        Quiet,  // --quiet: only the ready line
-        Verbose // one line per driver call, read with output()
-    };
-
-    // Starts kestrum-sim with its serving arguments (--model, --bus,
-    // --firmware, --control); --quiet is added unless Output::Verbose.
-    explicit SimProcess(const QStringList& arguments = {}, Output output = Output::Quiet);
+    // Starts kestrum-sim, quiet, with its serving arguments (--model, --bus,
+    // --firmware, --control).
+    explicit SimProcess(const QStringList& arguments = {});
     // Asks the sim to quit; kills it when it does not go in time.
     ~SimProcess();
 
@@ -32,7 +27,6 @@ public:
     // Waits up to 5 s until the sim answers on its control socket. False,
     // with a warning saying why, when it does not.
     bool waitUntilReady();
-    QString controlPath() const { return m_controlPath; }
 
     // Runs a control command (as given to `kestrum-sim <command>`). False
     // when the sim refused it or did not answer; output gets its answer or
@@ -50,14 +44,10 @@ public:
     // The device's settings back to power-on defaults; the record stays.
     bool reset();
 
-    // What the sim printed so far.
-    QByteArray output();
-
 private:
     bool answers();
     QJsonObject report();
 
     QString m_controlPath;
     QProcess m_process;
-    QByteArray m_output;
 };

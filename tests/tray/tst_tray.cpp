@@ -80,8 +80,6 @@ private slots:
         QTest::newRow("main window entry") << -MainWindow << true << "main window";
         QTest::newRow("settings entry") << -Settings << true << "settings";
         QTest::newRow("right click") << int(QSystemTrayIcon::Context) << true << "";
-        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << true << "";
-        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << true << "";
         QTest::newRow("no main window") << -MainWindow << false << "警告: 主窗口未设置，请先设置主窗口。";
         QTest::newRow("no settings") << -Settings << false << "警告: 设置窗口未设置，请先设置设置窗口。";
     }
