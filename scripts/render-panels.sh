@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders each model's panel, attached to kestrum-sim with fixed meter
-# levels, to docs/panels/<model>.png (or the directory given), offscreen.
+# levels, to docs/panels/<model>.png, and the shared controls to
+# docs/panels/controls.png (or the directory given), offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,3 +48,7 @@ for model in KX1 KX2 KQ; do
     wait "$sim_pid" 2>/dev/null || true
     sim_pid=
 done
+
+# The shared controls in their states, without a device.
+build/panels/kestrum-render-panel controls "$output_dir/controls.png" 2>&1 > /dev/null | { grep -v propagateSizeHints || true; } >&2
+echo "wrote $output_dir/controls.png"
