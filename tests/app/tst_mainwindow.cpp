@@ -62,6 +62,7 @@ private slots:
             timers << QString("%1 %2").arg(timer->interval()).arg(timer->isActive());
         QCOMPARE(timers, (QStringList { "1000 1", "400 0" }));
         QVERIFY(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint) && !window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!window->windowIcon().isNull());
         const QPointer<QWidget> label = shownWidgets().first();
         QTRY_COMPARE_WITH_TIMEOUT(count("Device PID: 0"), 2, 3000);
         QCOMPARE(shownWidgets(), QList<QWidget*> { label.data() });

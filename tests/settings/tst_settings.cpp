@@ -367,6 +367,7 @@ private slots:
         dialog = std::make_unique<Settings>();
         QVERIFY(fixture->log().contains("Failed to create named pipe in ThreadSettingsPip."));
         QTRY_VERIFY(fixture->log().count("No data received from pipe.") >= 2);
+        QVERIFY(fixture->log().contains("Error connecting to pipe. Error code: 6"));
         dialog.reset();
         QVERIFY(!fixture->log().contains("Pipe closed."));
         QVERIFY(QFile::remove(pipeDir));
