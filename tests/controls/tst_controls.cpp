@@ -149,11 +149,11 @@ void TestControls::knobStepsClampsAndAnnounces()
         } else if (verb == "offset") {
             knob.displayOffset = arguments[0].toInt();
         } else if (verb == "edit") {
-            knob.fontSize = 24; // a text of 40 pixels or more: narrowed on all four sides
+            knob.fontSize = 36; // a text of 40 pixels or more each way: narrowed on all four sides
             render(knob);
             const QRect text = knob.textRect;
             const int dx = int(0.025 * text.width());
-            QVERIFY(dx > 0);
+            QVERIFY(dx > 0 && int(0.025 * text.height()) > 0);
             // The border counts as the text.
             sendMouse(&knob, QEvent::MouseButtonDblClick, text.bottomRight(), Qt::LeftButton, Qt::LeftButton);
             QVERIFY(!knob.editor->isHidden() && knob.focusWidget() == knob.editor);
@@ -296,6 +296,14 @@ void TestControls::faceAndTextFaceTheUser()
     const int faceDarkest = image.pixelColor(QPointF(centre, centre).toPoint() + QPoint(1, 1) * int((radius - 3) * M_SQRT1_2)).red();
     QCOMPARE(faceDarkest, 30);
     QVERIFY(rim(-1) > faceDarkest + 20 && rim(1) < faceDarkest);
+
+    // Asked for, it glows in its own colour, as wide as the given share of the knob.
+    knob.shadowColor = Qt::magenta;
+    knob.addShadow(false, 0.5);
+    QVERIFY(!knob.graphicsEffect());
+    knob.addShadow(true, 0.5);
+    const auto* glow = qobject_cast<QGraphicsDropShadowEffect*>(knob.graphicsEffect());
+    QVERIFY(glow && glow->blurRadius() == size / 2 && glow->color() == QColor(Qt::magenta) && glow->offset().isNull());
 }
 
 void TestControls::buttonTogglesOnce_data()
