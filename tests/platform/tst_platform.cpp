@@ -204,8 +204,11 @@ private slots:
         QCOMPARE(handle, kInvalidDeviceHandle);
         QCOMPARE(error, winerror::kSemTimeout);
 
-        // A listener shut down to stop its server's accepting thread gives no client.
+        // No client within the limit, or a listener shut down to stop its
+        // server's accepting thread: no client either way.
         const int stopped = posix::listenSeqPacket(socketPath, error);
+        QCOMPARE(posix::acceptSeqPacket(stopped, 50, error), posix::kInvalidSocket);
+        QCOMPARE(error, winerror::kSemTimeout);
         posix::shutdownSocket(stopped);
         const int accepted = posix::acceptSeqPacket(stopped, 1000, error);
         posix::closeSocket(stopped);
