@@ -102,7 +102,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sim().calls(0xFFDC2084).size() >= 4, 3000);
         const QList<QJsonObject> reads = sim().calls(0xFFDC2084);
         QVERIFY(reads[1]["conn"] == reads[2]["conn"] && reads[1]["conn"] != reads[0]["conn"]);
-        QVERIFY(reads[2]["timeUs"].toInteger() - reads[1]["timeUs"].toInteger() >= 300000);
         // The detection channel was closed; the settings dialog, the panel and the poll keep theirs.
         QCOMPARE(sim().state()["connections"].toInt(), 3);
         QCOMPARE(count("Device PID: " + QString::number(sim().state()["pid"].toInt())), 1);

@@ -363,7 +363,6 @@ void TestPanels::controlsReachTheDeviceAndTheFile_data()
         { gainIs(1, 0.0), "ini/Button/SpeakerMuteIsChecked=true", "ini/Button/SpeakerDimIsChecked=true", "reads/Speaker volume=3 dB" }, "Speaker Mute Button Clicked: Mute ON");
     add("KX2 speaker unmuted, dimmed", "KX2", "Speaker volume=3;Speaker mute;Speaker dim;Speaker mute", { gainIs(0, gainOf(-17)), "ini/Button/SpeakerMuteIsChecked=false" });
     add("KX2 speaker undimmed", "KX2", "Speaker volume=3;Speaker dim;Speaker dim", { gainIs(1, gainOf(3)), "ini/Button/SpeakerDimIsChecked=false" });
-    add("KX2 speaker at the top", "KX2", "Speaker volume=6", { gainIs(0, 1.9952623149688795) });
     add("KX2 headphone", "KX2", "Headphone volume=-6", { gainIs(4, gainOf(-6)), gainIs(5, gainOf(-6)), gainIs(0, 0.0), "ini/Dial/HeadphoneValue=-6" },
         "Headphone volume set to: -6");
     add("KX2 headphone muted and dimmed", "KX2", "Headphone volume=3;Headphone mute;Headphone dim", { gainIs(5, 0.0), "ini/Button/HeadphoneDimIsChecked=true" });

@@ -129,8 +129,6 @@ private slots:
             seen << call(request(iocode::kGetSampleRate, {}, 4));
         QCOMPARE(seen, replies);
         QCOMPARE(m_sim->calls().first()["injected"].toBool(), replies.first().startsWith(le(0, 4)));
-        QVERIFY(!m_sim->command({ "fail", "io_get_sample_rate", "0" }));
-        QVERIFY(!m_sim->command({ "fail", "io_no_such_call", "once" }));
     }
 
     void unplugDropsConnectionsUntilPlugged()
@@ -144,13 +142,11 @@ private slots:
 
         QVERIFY(m_sim->command({ "plug" }));
         QCOMPARE(call(request(iocode::kGetSampleRate, {}, 4)), answer(le(44100, 4)));
-        QCOMPARE(m_sim->calls().last()["out"].toString(), QString("44ac0000"));
     }
 
     void resetRestoresPowerOnDefaults()
     {
         const QJsonObject defaults = m_sim->state();
-        QCOMPARE(defaults["mixer"]["outputGains"].toArray().size(), 96);
         QVERIFY(m_sim->command({ "model", "KQ" }));
         const QList<std::pair<quint32, QByteArray>> changes {
             { iocode::kSetSampleRate, le(96000, 4) }, { iocode::kSetBufferSize, le(64, 4) }, { iocode::kSetUsbBufferSize, le(4, 4) },
