@@ -182,7 +182,6 @@ bool receiveMessage(int fd, void* buffer, std::size_t capacity, int timeoutMs,
             // peer also reports POLLHUP.
             pollfd entry { fd, POLLIN, 0 };
             if (::poll(&entry, 1, 0) > 0 && (entry.revents & POLLHUP)) {
-                message.closed = true;
                 error = winerror::kDeviceNotConnected;
                 return false;
             }

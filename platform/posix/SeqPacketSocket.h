@@ -27,11 +27,10 @@ bool sendMessage(int fd, const void* data, std::size_t length, int timeoutMs, st
 struct ReceivedMessage {
     std::size_t length = 0; // bytes stored in the buffer
     bool truncated = false; // the message was longer than the buffer
-    bool closed = false;    // the peer closed the connection
 };
 
 // Waits up to timeoutMs (negative: forever) for one message. A closed
-// connection is reported through closed, with error 1167.
+// connection fails with error 1167.
 bool receiveMessage(int fd, void* buffer, std::size_t capacity, int timeoutMs,
                     ReceivedMessage& message, std::uint32_t& error);
 

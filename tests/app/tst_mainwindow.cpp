@@ -199,6 +199,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fixture->log().contains(kLost), 3000);
         const QStringList lines = fixture->log().lines();
         QCOMPARE(lines.at(lines.indexOf(failedReads(3)) + 1), kLost);
+        QVERIFY(!panel()); // at once, not at the next detection tick
         QTRY_VERIFY(oldPanel.isNull());
         QCOMPARE(labelTexts(), QStringList { kNoDevice });
         QCOMPARE(window->windowTitle(), kKx2Title);
