@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kPanelToAsioPipe = QStringLiteral("\\\\.\\pipe\\KestrumPannelToASIO");
@@ -90,6 +92,7 @@ Settings::Settings()
 
 Settings::~Settings()
 {
+    finishPendingSteps();
     delete settingsStore;
     delete ioControl;
     qCDebug(lcSettings) << "Settings dialog closed and resources cleaned up.";
@@ -211,16 +214,44 @@ void Settings::store(const QString& key, const QComboBox* box, const char* saved
     qCDebug(lcSettings) << savedMessage << box->currentText();
 }
 
-void Settings::scheduleStep(void (Settings::*step)())
+void Settings::scheduleStep(Step step)
 {
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, timer, step] {
-        timer->stop();
-        timer->deleteLater();
-        (this->*step)();
-    });
+    pendingSteps.append({ timer, step });
+    connect(timer, &QTimer::timeout, this, [this, timer] { runStep(timer); });
     timer->start(kPhoneChipStepMs);
+}
+
+void Settings::runStep(QTimer* timer)
+{
+    timer->stop();
+    timer->deleteLater();
+    const auto pending = std::find_if(pendingSteps.begin(), pendingSteps.end(), [timer](const auto& each) { return each.first == timer; });
+    const Step step = pending->second;
+    pendingSteps.erase(pending);
+    (this->*step)();
+}
+
+// At program end the steps still to come run at once, in the order they were
+// due: a phone chip switched off would otherwise stay off until the next start,
+// and a start-up would leave the audio engine uninitialised.
+void Settings::finishPendingSteps()
+{
+    while (!pendingSteps.isEmpty())
+        runStep(pendingSteps.first().first);
+}
+
+// A step refused after the audio stop must not leave the engine silent.
+void Settings::restartAudio()
+{
+    succeeded(driver().io_restart_audio(), kRestartFailed);
+}
+
+void Settings::initialiseAudio(const char* failureMessage)
+{
+    settlePause();
+    succeeded(driver().io_audio_init(), failureMessage);
 }
 
 void Settings::audioSampleRateComboBoxInput(int)
@@ -240,11 +271,14 @@ void Settings::audioSampleRateComboBoxInput(int)
     qCDebug(lcSettings) << "设置音频采样率为：" << rate << "Hz";
     if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed)) {
         showApplied(audioSampleRateComboBox);
+        initialiseAudio(kRestartFailed);
         return;
     }
     rememberApplied(audioSampleRateComboBox);
-    if (!succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
+    if (!succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed)) {
+        initialiseAudio(kRestartFailed);
         return;
+    }
     settlePause();
     if (!succeeded(driver().io_audio_init(), kRestartFailed))
         return;
@@ -298,9 +332,13 @@ void Settings::audioBufferSizeComboBoxInput(int)
     if (latency < usb)
         lowerUsbLatencyTo(latency);
 
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-        || !succeeded(driver().io_set_buffer_size(size), kSetBufferFailed)) {
+    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
         showApplied(audioBufferSizeComboBox);
+        return;
+    }
+    if (!succeeded(driver().io_set_buffer_size(size), kSetBufferFailed)) {
+        showApplied(audioBufferSizeComboBox);
+        restartAudio();
         return;
     }
     rememberApplied(audioBufferSizeComboBox);
@@ -332,9 +370,13 @@ void Settings::usbLatencySizeComboBoxInput(int)
     driver().io_get_usb_buffer_size(&usb);
     qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (usb != latency) {
-        if (!succeeded(driver().io_stop_all_audio(), kStopFailed)
-            || !succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed)) {
+        if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
             showApplied(usbLatencySizeComboBox);
+            return;
+        }
+        if (!succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed)) {
+            showApplied(usbLatencySizeComboBox);
+            restartAudio();
             return;
         }
         rememberApplied(usbLatencySizeComboBox);
@@ -362,6 +404,7 @@ void Settings::usbSlowModeComboBoxInput(int)
     }
     if (!succeeded(switched, kSafeModeFailed)) {
         showApplied(usbSlowModeComboBox);
+        restartAudio();
         return;
     }
     rememberApplied(usbSlowModeComboBox);
@@ -399,8 +442,10 @@ void Settings::programRateAtStartup(unsigned int rate)
     qCDebug(lcSettings) << "停止音频成功，开始加载控件状态";
     settlePause();
     if (!succeeded(driver().io_set_sample_rate(rate), kSetRateFailed)
-        || !succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed))
+        || !succeeded(driver().io_set_wdm_num(kWdmChannelCount), kWdmFailed)) {
+        initialiseAudio(kInitFailed);
         return;
+    }
     scheduleStep(&Settings::startupChipOffStep);
 }
 

@@ -5,10 +5,14 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QHash>
+#include <QList>
+
+#include <utility>
 
 class QComboBox;
 class QSettings;
 class QString;
+class QTimer;
 class QVBoxLayout;
 
 // The audio settings window: buffer size, USB latency, sample rate and safe
@@ -53,7 +57,12 @@ private:
     void rememberApplied(const QComboBox* box);
     void showApplied(QComboBox* box);
     void store(const QString& key, const QComboBox* box, const char* savedMessage);
-    void scheduleStep(void (Settings::*step)());
+    using Step = void (Settings::*)();
+    void scheduleStep(Step step);
+    void runStep(QTimer* timer);
+    void finishPendingSteps();
+    void restartAudio();
+    void initialiseAudio(const char* failureMessage);
     void sampleRateChipOffStep();
     void sampleRateChipOnStep();
     void startupChipOffStep();
@@ -70,4 +79,6 @@ private:
     KestrumIoControl unconnectedChannel;
     // What each box showed when the driver last took its value.
     QHash<const QComboBox*, QString> appliedChoice;
+    // The deferred steps still to come, in the order they are due.
+    QList<std::pair<QTimer*, Step>> pendingSteps;
 };

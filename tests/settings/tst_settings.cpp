@@ -174,7 +174,8 @@ private slots:
             QVERIFY(sim().command({ "fail", change.failing, "once" }));
             choose(change.box, change.refused);
             QCOMPARE(box(change.box)->currentText(), change.taken);
-            QCOMPARE(sim().calls().last()["name"].toString(), change.failing);
+            const QList<QJsonObject> record = sim().calls();
+            QCOMPARE(record.at(record.size() - 2)["name"].toString(), change.failing); // then the engine is restarted
         }
     }
 
@@ -221,17 +222,20 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("applied"); // the value reached the driver before the failure
         QTest::addColumn<QStringList>("stored");
-        // Unless said otherwise, the last call fails once.
+        // Unless said otherwise, the last call fails once; a refusal after the
+        // audio stop brings the engine back with the calls in `then`.
         const auto row = [](const char* name, Box which, const char* choice, const QStringList& calls, const char* failed,
-                            bool applied, const QStringList& stored = {}, const QString& failing = {}) {
+                            bool applied, const QStringList& stored = {}, const QString& failing = {}, const QStringList& then = {}) {
             const QString last = calls.last().startsWith("usb") ? "io_write_usb_control" : calls.last().section(' ', 0, 0);
-            QTest::newRow(name) << int(which) << choice << (failing.isEmpty() ? last + " once" : failing) << calls
+            QTest::newRow(name) << int(which) << choice << (failing.isEmpty() ? last + " once" : failing) << calls + then
                                 << QString::fromUtf8(failed) + "失败，可能是驱动未正确加载或设备未连接。" << applied << stored;
         };
+        const QStringList init { "io_audio_init" };
+        const QStringList restart { "io_restart_audio" };
         const QStringList rate { "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init", kChipOff };
         row("rate: stop", SampleRate, "48000", rate.mid(0, 1), "停止音频", false);
-        row("rate: set", SampleRate, "48000", rate.mid(0, 2), "设置音频采样率", false);
-        row("rate: wdm", SampleRate, "48000", rate.mid(0, 3), "设置WDM通道数量", true);
+        row("rate: set", SampleRate, "48000", rate.mid(0, 2), "设置音频采样率", false, {}, {}, init);
+        row("rate: wdm", SampleRate, "48000", rate.mid(0, 3), "设置WDM通道数量", true, {}, {}, init);
         row("rate: init", SampleRate, "48000", rate.mid(0, 4), "重新启动音频", true);
         // The rate is stored already; chip-on never comes.
         row("rate: chip off", SampleRate, "48000", rate, "关闭OTG芯片", true, { "[Audio]", "SampleRate=48000" });
@@ -240,17 +244,17 @@ private slots:
                                    "io_restart_audio" };
         row("buffer: read size", BufferSize, "512", buffer.mid(0, 1), "获取音频缓冲区大小", false);
         row("buffer: read latency", BufferSize, "512", buffer.mid(0, 2), "获取USB延迟大小", false);
-        row("buffer: set", BufferSize, "512", buffer.mid(0, 4), "设置音频缓冲区大小", false);
+        row("buffer: set", BufferSize, "512", buffer.mid(0, 4), "设置音频缓冲区大小", false, {}, {}, restart);
         row("buffer: restart", BufferSize, "512", buffer, "重新启动音频", true);
 
         const QStringList latency { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio" };
         row("latency: stop", UsbLatency, "32", latency.mid(0, 2), "停止音频", false);
-        row("latency: set", UsbLatency, "32", latency.mid(0, 3), "设置USB延迟大小", false);
+        row("latency: set", UsbLatency, "32", latency.mid(0, 3), "设置USB延迟大小", false, {}, {}, restart);
         row("latency: restart", UsbLatency, "32", latency, "重新启动音频", true);
 
         const QStringList safeMode { "io_stop_all_audio", "io_set_safe_mode_on", "io_restart_audio" };
         row("safe mode: stop", SafeMode, "Enabled", safeMode.mid(0, 1), "停止音频", false);
-        row("safe mode: switch", SafeMode, "Enabled", safeMode.mid(0, 2), "设置USB慢速模式", false);
+        row("safe mode: switch", SafeMode, "Enabled", safeMode.mid(0, 2), "设置USB慢速模式", false, {}, {}, restart);
         row("safe mode: restart", SafeMode, "Enabled", safeMode, "重新启动音频", true);
 
         // Loading finds the driver at the default buffer size and only stores it.
@@ -258,15 +262,15 @@ private slots:
         const QStringList startup { "io_get_buffer_size", "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100",
                                     "io_set_wdm_num 4", kChipOff, kChipOn, "io_audio_init" };
         row("start-up: stop", StartUp, "44100", startup.mid(0, 3), "停止音频", true, loaded);
-        row("start-up: set", StartUp, "44100", startup.mid(0, 4), "设置音频采样率", true, loaded);
-        row("start-up: wdm", StartUp, "44100", startup.mid(0, 5), "设置WDM通道数量", true, loaded);
+        row("start-up: set", StartUp, "44100", startup.mid(0, 4), "设置音频采样率", true, loaded, {}, init);
+        row("start-up: wdm", StartUp, "44100", startup.mid(0, 5), "设置WDM通道数量", true, loaded, {}, init);
         // Unlike the rate change, start-up goes on to initialise the engine.
         row("start-up: both chip steps", StartUp, "44100", startup, "开启OTG芯片", true, loaded, "io_write_usb_control 2");
         row("start-up: init", StartUp, "44100", startup, "初始化音频", true, loaded);
     }
 
-    // Nothing is rolled back and nothing comes later; nothing is stored that
-    // the driver refused; the box shows what the driver runs.
+    // Nothing is rolled back; nothing is stored that the driver refused; the
+    // box shows what the driver runs; the engine runs unless restarting it failed.
     void failingStepEndsItsSequence()
     {
         QFETCH(int, which);
@@ -288,6 +292,36 @@ private slots:
         QCOMPARE(this->calls(), calls);
         QCOMPARE(onDisk(), stored);
         QCOMPARE(box(changed)->currentText(), applied ? choice : before);
+        QCOMPARE(sim().state()["audioRunning"].toBool(), !failing.startsWith("io_restart_audio") && !failing.startsWith("io_audio_init"));
+    }
+
+    // Quitting between the phone-chip steps finishes them at once.
+    void quittingMidSequenceLeavesThePhoneChipOn_data()
+    {
+        QTest::addColumn<bool>("startUp");
+        QTest::addColumn<bool>("chipOffSent");
+        for (const bool startUp : { false, true })
+            for (const bool chipOffSent : { false, true })
+                QTest::addRow("%s, chip off %s", startUp ? "start-up" : "rate change", chipOffSent ? "sent" : "due") << startUp << chipOffSent;
+    }
+
+    void quittingMidSequenceLeavesThePhoneChipOn()
+    {
+        QFETCH(bool, startUp);
+        QFETCH(bool, chipOffSent);
+        connectDialog();
+        if (startUp)
+            dialog->startSetup();
+        else
+            choose(SampleRate, "48000");
+        if (chipOffSent)
+            QTRY_VERIFY(calls().contains(kChipOff));
+        dialog.reset();
+        const QStringList done = calls();
+        QCOMPARE(done.mid(done.indexOf(kChipOff)), QStringList({ kChipOff, kChipOn }) + (startUp ? QStringList("io_audio_init") : QStringList()));
+        QVERIFY(gapBeforeUs(kChipOn) < kDeferredUs);
+        const QJsonObject state = sim().state();
+        QVERIFY(state["phoneChip"].toBool() && state["audioRunning"].toBool());
     }
 
     void withoutADeviceEachChangeFailsAtItsFirstStep()
