@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform::posix {
 
@@ -39,6 +41,25 @@ bool isSafeComponent(const std::string& component)
 {
     return !component.empty() && component != "." && component != ".."
         && component.find('/') == std::string::npos && component.find('\0') == std::string::npos;
+}
+
+// $HOME, or the user database's entry when it is unset.
+bool homeDirectory(std::string& home, std::uint32_t& error)
+{
+    const char* variable = std::getenv("HOME");
+    if (variable && *variable) {
+        home = variable;
+        return true;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !*found->pw_dir) {
+        error = winerror::kPathNotFound;
+        return false;
+    }
+    home = found->pw_dir;
+    return true;
 }
 
 } // namespace
@@ -99,9 +120,22 @@ bool ensurePrivateDir(const std::string& dir, std::uint32_t& error)
 bool runtimeBaseDir(std::string& dir, std::uint32_t& error)
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = (runtime && *runtime)
-        ? std::string(runtime) + "/kestrum"
-        : "/tmp/kestrum-" + std::to_string(::geteuid());
+    std::string base;
+    if (runtime && *runtime) {
+        base = std::string(runtime) + "/kestrum";
+    } else {
+        // Any user may create a name in /tmp first; nobody else can in the
+        // user's own home.
+        std::string home;
+        if (!homeDirectory(home, error))
+            return false;
+        const std::string cache = home + "/.cache";
+        if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = windowsErrorFromErrno(errno);
+            return false;
+        }
+        base = cache + "/kestrum";
+    }
     if (!ensurePrivateDir(base, error))
         return false;
     dir = base;

@@ -4,8 +4,8 @@
 #include <string>
 
 // Where the stand-in's sockets live: $XDG_RUNTIME_DIR/kestrum, or
-// /tmp/kestrum-<uid> without XDG_RUNTIME_DIR. The directory is private to the
-// user; one that another user owns, or that others can write, is refused.
+// $HOME/.cache/kestrum without XDG_RUNTIME_DIR. The directory is private to
+// the user; one that another user owns, or that others can write, is refused.
 namespace platform::posix {
 
 // The base directory, created with mode 0700 when missing. False with

@@ -15,13 +15,16 @@
 #include "platform/posix/TerminationSignals.h"
 #include "platform/posix/WireFormat.h"
 #include "tests/platform/PipeCases.h"
+#include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -75,17 +78,51 @@ private slots:
         QVERIFY(!QFile::exists(environment.baseDir() + "/pipe/Private"));
         QCOMPARE(openDescriptors(), descriptorsBefore);
 
-        // Without XDG_RUNTIME_DIR the base is the user's own directory in /tmp.
-        const QString fallback = "/tmp/kestrum-" + QString::number(::geteuid());
-        const bool existed = QFile::exists(fallback);
-        std::string base;
+        // Without XDG_RUNTIME_DIR the base is in the user's own home, where no
+        // other user can take it first as one can in /tmp, and the sim serves there.
+        const QByteArray taken = "/tmp/kestrum-" + QByteArray::number(::geteuid());
+        const bool existed = QFile::exists(taken);
+        QVERIFY(existed || (::mkdir(taken, 0700) == 0 && ::chown(taken, 65534, 65534) == 0));
         qunsetenv("XDG_RUNTIME_DIR");
-        const bool found = posix::runtimeBaseDir(base, error);
+        const DeviceHandle device = SimProcess().waitUntilReady() ? openDevice(L"\\\\.\\KestrumAudioBus0", error) : kInvalidDeviceHandle;
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(environment.runtimeDir()));
+        closeDevice(device);
         if (!existed)
-            QDir().rmdir(fallback);
-        QVERIFY(found);
-        QCOMPARE(QString::fromStdString(base), fallback);
+            ::rmdir(taken);
+        QVERIFY(device != kInvalidDeviceHandle);
+        QCOMPARE(modeOf(environment.root() + "/home/.cache/kestrum"), 0700u);
+    }
+
+    // At the descriptor limit no socket can be made: every helper fails
+    // rather than hand back, use and close a descriptor it does not own, such
+    // as 0, the listener's here.
+    void nothingOpensAtTheDescriptorLimit()
+    {
+        std::uint32_t error = 0;
+        const std::string path = QFile::encodeName(environment.root() + "/limit").toStdString();
+        const int listener = posix::listenSeqPacket(path, error);
+        rlimit saved {};
+        QVERIFY(listener == 0 && ::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        rlimit low = saved;
+        low.rlim_cur = QDir("/proc/self/fd").count() + 8;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        std::vector<int> filler;
+        for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;)
+            filler.push_back(fd);
+        std::vector<std::uint32_t> errors(5, 0);
+        const bool opened[] = { posix::listenSeqPacket(path + "2", errors[0]) != posix::kInvalidSocket,
+                                posix::connectSeqPacket(path, errors[1]) != posix::kInvalidSocket,
+                                createNamedPipe(L"\\\\.\\pipe\\Limit", errors[2]) != kInvalidPipeHandle,
+                                openDevice(kBus7, errors[3]) != kInvalidDeviceHandle,
+                                openPipe(L"\\\\.\\pipe\\Limit", errors[4]) != kInvalidPipeHandle };
+        filler.push_back(listener);
+        const bool kept = std::all_of(filler.begin(), filler.end(), [](int fd) { return ::fcntl(fd, F_GETFD) != -1; });
+        for (const int fd : filler)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(kept && filler.size() > 1);
+        for (std::size_t i = 0; i < errors.size(); ++i)
+            QVERIFY2(!opened[i] && errors[i] != 0, qPrintable(QString::number(i)));
     }
 
     void pipeContract_data()
