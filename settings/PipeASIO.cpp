@@ -59,8 +59,11 @@ bool PipeASIO::waitForClient()
 
 bool PipeASIO::read(char* buffer)
 {
-    if (!waitForClient())
-        return false;
+    return waitForClient() && receive(buffer);
+}
+
+bool PipeASIO::receive(char* buffer)
+{
     char received[kMessageCapacity];
     std::uint32_t length = 0;
     std::uint32_t error = 0;

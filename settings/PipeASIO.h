@@ -22,6 +22,9 @@ public:
     // Waits for a client and copies its message into buffer. False when no
     // message came (nothing is copied then).
     bool read(char* buffer);
+    // The two halves of read: the wait for a client, then its message.
+    bool waitForClient();
+    bool receive(char* buffer);
     bool write(const QByteArray& data);
     void close();
     // Releases a read or write waiting in another thread, now and from then
@@ -29,8 +32,6 @@ public:
     void releaseWaits();
 
 private:
-    bool waitForClient();
-
     QString pipeName;
     platform::PipeHandle pipeHandle = platform::kInvalidPipeHandle;
 };

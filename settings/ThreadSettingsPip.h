@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QList>
+#include <QMutex>
 #include <QThread>
+#include <QThreadPool>
+
+#include <atomic>
 
 class PipeASIO;
 
@@ -12,7 +17,7 @@ class ThreadSettingsPip : public QThread
 
 public:
     explicit ThreadSettingsPip(QObject* parent = nullptr);
-    // Releases the waiting thread, waits for it, then closes the pipe.
+    // Releases the waiting threads, waits for them, then closes the pipe.
     ~ThreadSettingsPip() override;
 
 signals:
@@ -22,7 +27,20 @@ protected:
     void run() override;
 
 private:
+    void clientConnected();
+    PipeASIO* spareInstance();
+    void setIdle(PipeASIO* pipe);
+    void serve(PipeASIO* pipe);
     void messageReceived(const char* buffer);
 
+    // The instance of the pipe that waits for the next client.
     PipeASIO* listenPipe;
+    // Every instance, listenPipe among them, and those free to wait next.
+    // Further instances are made when a client is still being read as the
+    // next one comes.
+    QMutex instancesLock;
+    QList<PipeASIO*> instances;
+    QList<PipeASIO*> idle;
+    QThreadPool readers;
+    std::atomic<bool> stopping { false };
 };

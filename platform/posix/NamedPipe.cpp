@@ -8,21 +8,41 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
+namespace {
+
+// The listening socket that every instance of one pipe in this process
+// shares, as Windows lets a server make several instances of one name; the
+// last instance to go removes it.
+struct Listener {
+    int socket = posix::kInvalidSocket;
+    std::string socketPath;
+    ino_t socketInode = 0;
+    ~Listener();
+};
+
+// The pipes this process serves, by socket path.
+std::mutex listenersLock;
+std::map<std::string, std::weak_ptr<Listener>> listeners;
+
+} // namespace
+
 struct PipeObject {
     bool server = false;
-    int socket = posix::kInvalidSocket; // the listening socket, or a client's connection
+    int socket = posix::kInvalidSocket; // a client's connection
+    std::shared_ptr<Listener> listener; // a server's
     int client = posix::kInvalidSocket; // a server's connected client
     // Once written, the wake pipe stays readable and releases every wait.
     int wakeRead = -1;
     int wakeWrite = -1;
-    std::string socketPath;
-    ino_t socketInode = 0;
 };
 
 namespace {
@@ -102,11 +122,35 @@ void closeIfOpen(int& fd)
 }
 
 // Removes the socket file only while it is still the one this server bound.
-void removeSocketFile(const PipeObject& pipe)
+Listener::~Listener()
 {
     struct stat info {};
-    if (::lstat(pipe.socketPath.c_str(), &info) == 0 && info.st_ino == pipe.socketInode)
-        ::unlink(pipe.socketPath.c_str());
+    if (::lstat(socketPath.c_str(), &info) == 0 && info.st_ino == socketInode)
+        ::unlink(socketPath.c_str());
+    posix::closeSocket(socket);
+}
+
+// The pipe's listener when another instance serves it already, else a new one.
+// Instances accept in turn, so the socket never blocks an accept that another
+// instance took the client of.
+std::shared_ptr<Listener> listenerFor(const std::string& socketPath, std::uint32_t& error)
+{
+    const std::lock_guard<std::mutex> lock(listenersLock);
+    std::shared_ptr<Listener> listener = listeners[socketPath].lock();
+    if (listener)
+        return listener;
+    listener = std::make_shared<Listener>();
+    listener->socketPath = socketPath;
+    listener->socket = posix::listenSeqPacket(socketPath, error);
+    if (listener->socket == posix::kInvalidSocket || ::fcntl(listener->socket, F_SETFL, O_NONBLOCK) != 0) {
+        listeners.erase(socketPath);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::lstat(socketPath.c_str(), &info) == 0)
+        listener->socketInode = info.st_ino;
+    listeners[socketPath] = listener;
+    return listener;
 }
 
 // As on Windows, a client that already closed its end stays this instance's
@@ -123,16 +167,14 @@ PipeHandle createNamedPipe(const std::wstring& path, std::uint32_t& error)
 {
     auto* pipe = new PipeObject;
     pipe->server = true;
-    struct stat info {};
-    if (!posix::socketPathFor(path, pipe->socketPath, error)
-        || !posix::ensurePrivateDir(parentDirectory(pipe->socketPath), error)
+    std::string socketPath;
+    if (!posix::socketPathFor(path, socketPath, error)
+        || !posix::ensurePrivateDir(parentDirectory(socketPath), error)
         || !openWakePipe(*pipe, error)
-        || (pipe->socket = posix::listenSeqPacket(pipe->socketPath, error)) == posix::kInvalidSocket) {
+        || !(pipe->listener = listenerFor(socketPath, error))) {
         closePipe(pipe);
         return kInvalidPipeHandle;
     }
-    if (::lstat(pipe->socketPath.c_str(), &info) == 0)
-        pipe->socketInode = info.st_ino;
     error = winerror::kSuccess;
     return pipe;
 }
@@ -144,9 +186,12 @@ bool connectNamedPipe(PipeHandle pipe, std::uint32_t& error)
         return false;
     }
     if (pipe->client == posix::kInvalidSocket) {
-        if (!waitReadable(*pipe, pipe->socket, -1, error))
-            return false;
-        pipe->client = posix::acceptSeqPacket(pipe->socket, 0, error);
+        do {
+            if (!waitReadable(*pipe, pipe->listener->socket, -1, error))
+                return false;
+            pipe->client = posix::acceptSeqPacket(pipe->listener->socket, 0, error);
+            // Another instance took the client first.
+        } while (pipe->client == posix::kInvalidSocket && error == winerror::kSemTimeout);
         if (pipe->client == posix::kInvalidSocket)
             return false;
         if (!clientHasLeft(pipe->client))
@@ -224,12 +269,11 @@ void closePipe(PipeHandle pipe)
 {
     if (pipe == kInvalidPipeHandle)
         return;
-    if (pipe->server && pipe->socket != posix::kInvalidSocket)
-        removeSocketFile(*pipe);
     closeIfOpen(pipe->client);
     closeIfOpen(pipe->socket);
     closeIfOpen(pipe->wakeRead);
     closeIfOpen(pipe->wakeWrite);
+    const std::lock_guard<std::mutex> lock(listenersLock);
     delete pipe;
 }
 
