@@ -142,8 +142,10 @@ std::shared_ptr<Listener> listenerFor(const std::string& socketPath, std::uint32
     listener = std::make_shared<Listener>();
     listener->socketPath = socketPath;
     listener->socket = posix::listenSeqPacket(socketPath, error);
-    if (listener->socket == posix::kInvalidSocket || ::fcntl(listener->socket, F_SETFL, O_NONBLOCK) != 0) {
-        listeners.erase(socketPath);
+    if (listener->socket == posix::kInvalidSocket)
+        return nullptr;
+    if (::fcntl(listener->socket, F_SETFL, O_NONBLOCK) != 0) {
+        error = posix::windowsErrorFromErrno(errno);
         return nullptr;
     }
     struct stat info {};
