@@ -37,7 +37,7 @@ bool SeqPacketServer::listen(const std::wstring& windowsPath, QString* error)
     std::uint32_t code = 0;
     if (!platform::posix::socketPathFor(windowsPath, path, code)
         || !platform::posix::ensurePrivateDir(QFileInfo(QString::fromStdString(path)).path().toStdString(), code)) {
-        *error = QStringLiteral("cannot place the socket of %1 (error %2): check $XDG_RUNTIME_DIR").arg(name).arg(code);
+        *error = QStringLiteral("cannot place the socket of %1 (error %2): check $XDG_RUNTIME_DIR, or $HOME/.cache without it").arg(name).arg(code);
         return false;
     }
     m_socketPath = QString::fromStdString(path);

@@ -18,7 +18,7 @@ QString SimControlClient::defaultControlPath(QString* error)
     std::string base;
     std::uint32_t code = 0;
     if (!platform::posix::runtimeBaseDir(base, code)) {
-        *error = QStringLiteral("the runtime directory is not usable (error %1); check $XDG_RUNTIME_DIR").arg(code);
+        *error = QStringLiteral("the runtime directory is not usable (error %1); check $XDG_RUNTIME_DIR, or $HOME/.cache without it").arg(code);
         return QString();
     }
     return QString::fromStdString(base) + QStringLiteral("/kestrum-sim.ctl");
