@@ -6,8 +6,8 @@
 // on the spot, skipping every destructor. Instead each one writes a byte to
 // a pipe whose read end the event loop watches, so the program can end as
 // its quit command does. A signal ignored at start stays ignored. A second
-// signal, or the first one still unanswered after 5 s (the event loop is
-// stuck), ends the process at once with the signal's own action.
+// signal, or the process still running 5 s after the first (its GUI thread
+// stuck), ends it at once with the signal's own action.
 namespace platform::posix {
 
 // Installs the handlers once per process and returns the pipe's read end
