@@ -220,7 +220,7 @@ private slots:
     void aStuckProgramStillEnds()
     {
         QFETCH(QList<int>, signalNumbers);
-        QVERIFY(fixture.startSim({ "--model", "KX2" }, { "slow 1500" }));
+        QVERIFY(fixture.startSim({ "--model", "KX2" }, { "slow 1000" }));
         PanelProcess panel;
         QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains("Device PID: 2"), 10000);
         for (int signalNumber : signalNumbers)
