@@ -28,7 +28,7 @@ constexpr int kLostAfterFailedReads = 3;
 constexpr unsigned int kFirmwareLength = 10;
 
 template <typename Panel>
-QWidget* createPanel()
+ModelPanel* createPanel()
 {
     return new Panel;
 }
@@ -40,7 +40,7 @@ struct MainWindow::Model {
     // The title's fixed part; the ten firmware characters follow it directly.
     const char* titlePrefix;
     const char* addedLogLine;
-    QWidget* (*createPanel)();
+    ModelPanel* (*createPanel)();
 };
 
 const MainWindow::Model* MainWindow::modelForPid(unsigned int pid)
@@ -160,15 +160,39 @@ void MainWindow::callDriverTimerCallback()
         showStatus(kUnknownDevice);
         return;
     }
-    if (!settings || !settings->connect2Driver()) {
-        qCDebug(lcApp) << "Failed to connect to driver in settings window.";
+    ModelPanel* panel = connectDevice(*model);
+    if (!panel) {
         showStatus(kNoDevice);
-        replacePollChannel();
         return;
     }
-    settings->startSetup();
-    addPanel(*model);
+    addPanel(panel, *model);
     readFirmwareIntoTitle(*channel, *model);
+}
+
+// The watch starts first, so that a device lost at any later step, or while
+// the firmware read is retried, counts as a loss even when it is back by
+// the next detection tick. Null when the connect failed: the next tick
+// tries it again from the start. After a call that timed out the device
+// is left alone: each further call would stall the GUI as long again.
+ModelPanel* MainWindow::connectDevice(const Model& model)
+{
+    const unsigned int timeoutsBefore = KestrumIoControl::timedOutCalls();
+    const auto deviceTimedOut = [timeoutsBefore] { return KestrumIoControl::timedOutCalls() != timeoutsBefore; };
+    replacePollChannel();
+    if (deviceTimedOut())
+        return nullptr;
+    if (!settings || !settings->connect2Driver()) {
+        qCDebug(lcApp) << "Failed to connect to driver in settings window.";
+        return nullptr;
+    }
+    settings->startSetup();
+    if (deviceTimedOut())
+        return nullptr;
+    ModelPanel* panel = model.createPanel();
+    if (panel->isConnected() && !deviceTimedOut())
+        return panel;
+    panel->deleteLater();
+    return nullptr;
 }
 
 void MainWindow::noDeviceFound()
@@ -179,9 +203,8 @@ void MainWindow::noDeviceFound()
     }
 }
 
-void MainWindow::addPanel(const Model& model)
+void MainWindow::addPanel(ModelPanel* panel, const Model& model)
 {
-    QWidget* panel = model.createPanel();
     panel->setParent(this);
     baseLayout->addWidget(panel);
     qCDebug(lcApp) << model.addedLogLine;
@@ -209,13 +232,16 @@ void MainWindow::readFirmwareIntoTitle(KestrumIoControl& channel, const Model& m
     setFirmwareTitle(model, firmware);
     qCDebug(lcApp) << "Device found with PID:" << devicePid;
     detectTimer->stop();
-    replacePollChannel();
 }
 
 void MainWindow::readPidFromDriverCallback()
 {
-    if (pollChannel && pollChannel->io_get_device_pid(devicePid)) {
+    unsigned int pid = 0;
+    if (pollChannel && pollChannel->io_get_device_pid(pid)) {
         errorCount = 0;
+        // Another model on the same bus: this panel and its records are not its own.
+        if (pid != devicePid)
+            deviceLost();
         return;
     }
     ++errorCount;

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 
 class KestrumIoControl;
+class ModelPanel;
 class QLabel;
 class QTimer;
 class QVBoxLayout;
@@ -11,8 +12,9 @@ class Settings;
 
 // The one top-level window. While no device is in use a one-second timer
 // looks for an interface; once one is found the window shows the model's
-// panel with the firmware version in its title and a 400 ms timer watches
-// the device on a channel of its own until three reads in a row fail.
+// panel with the firmware version in its title. From the start of the
+// connect a 400 ms timer watches the device on a channel of its own, until
+// three reads in a row fail or another product ID answers.
 class MainWindow : public QMainWindow
 {
     Q_DECLARE_TR_FUNCTIONS(MainWindow)
@@ -38,7 +40,8 @@ private:
     bool showsOnly(const char* status) const;
     void showStatus(const char* status);
     void noDeviceFound();
-    void addPanel(const Model& model);
+    ModelPanel* connectDevice(const Model& model);
+    void addPanel(ModelPanel* panel, const Model& model);
     void readFirmwareIntoTitle(KestrumIoControl& channel, const Model& model);
     void replacePollChannel();
     void setFirmwareTitle(const Model& model, const unsigned char* firmware);

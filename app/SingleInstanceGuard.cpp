@@ -35,8 +35,10 @@ SingleInstanceGuard::Claim SingleInstanceGuard::claim()
     Claim result = Claim::First;
     if (marker.attach(QSharedMemory::ReadWrite))
         result = Claim::AlreadyRunning;
-    else if (!marker.create(1, QSharedMemory::ReadWrite))
+    else if (!marker.create(1, QSharedMemory::ReadWrite)) {
         result = Claim::Failed;
+        cause = marker.errorString();
+    }
     semaphore.release();
     return result;
 }
@@ -56,10 +58,14 @@ SingleInstanceGuard::~SingleInstanceGuard()
 SingleInstanceGuard::Claim SingleInstanceGuard::claim()
 {
     std::uint32_t error = 0;
-    lock = platform::posix::takeInstanceLock(kSharedMemoryKey, error);
+    std::string lockCause;
+    lock = platform::posix::takeInstanceLock(kSharedMemoryKey, error, lockCause);
     if (lock != platform::posix::kNoInstanceLock)
         return Claim::First;
-    return error == platform::winerror::kAlreadyExists ? Claim::AlreadyRunning : Claim::Failed;
+    if (error == platform::winerror::kAlreadyExists)
+        return Claim::AlreadyRunning;
+    cause = QString::fromStdString(lockCause);
+    return Claim::Failed;
 }
 
 #endif

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 #ifdef Q_OS_WIN
 #include <QSharedMemory>
@@ -27,8 +27,11 @@ public:
     SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
 
     Claim claim();
+    // Why the marker could not be created, as the system puts it.
+    QString failureCause() const { return cause; }
 
 private:
+    QString cause;
 #ifdef Q_OS_WIN
     QSystemSemaphore semaphore;
     QSharedMemory marker;

@@ -1,4 +1,5 @@
 #include "app/AppLog.h"
+#include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstanceGuard.h"
 #include "resources/AppIcon.h"
@@ -17,18 +18,6 @@
 #endif
 
 namespace {
-
-// Installs the first translation that loads for the user's interface languages.
-void installTranslator(QTranslator& translator, QStringList& languages)
-{
-    languages = QLocale::system().uiLanguages();
-    for (const QString& language : languages) {
-        if (translator.load(":/i18n/" + QLocale(language).name())) {
-            QCoreApplication::installTranslator(&translator);
-            return;
-        }
-    }
-}
 
 // Started from the desktop, at login or from its menu, the program keeps
 // its debug lines to itself; QT_LOGGING_RULES still overrides this.
@@ -59,6 +48,8 @@ void endOnTerminationSignals(QObject* parent)
 
 int main(int argc, char** argv)
 {
+    // The log carries the messages alone; QT_MESSAGE_PATTERN, when set, wins.
+    qSetMessagePattern(QStringLiteral("%{message}"));
     QApplication application(argc, argv);
     quietenWhenAsked(QCoreApplication::arguments());
 #ifndef Q_OS_WIN
@@ -72,14 +63,15 @@ int main(int argc, char** argv)
         return 0;
     case SingleInstanceGuard::Claim::Failed:
         qCDebug(lcApp) << "无法创建共享内存，程序退出。";
+        qCDebug(lcApp).noquote() << guard.failureCause();
         return -1;
     case SingleInstanceGuard::Claim::First:
         break;
     }
 
     QTranslator translator;
-    QStringList languages;
-    installTranslator(translator, languages);
+    const QStringList languages = QLocale::system().uiLanguages();
+    InterfaceLanguage::install(translator, languages);
 
     QApplication::setWindowIcon(AppIcon::icon());
 

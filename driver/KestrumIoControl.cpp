@@ -3,6 +3,7 @@
 #include "driver/DriverLog.h"
 #include "driver/DeviceSymlinks.h"
 #include "driver/UsbControlPacket.h"
+#include "platform/WinError.h"
 
 
 #include <algorithm>
@@ -56,12 +57,34 @@ constexpr unsigned int kFirmwareLength = 10;
 constexpr double kFullScale = 2147483647.0;
 constexpr double kMaxGain = 1.9952623149688795; // +6 dB
 
+// Opens and calls of this process that timed out; see timedOutCalls().
+unsigned int timeouts = 0;
+
+void countTimeout(std::uint32_t error)
+{
+    if (error == platform::winerror::kSemTimeout)
+        ++timeouts;
+}
+
+platform::IoControlResult callDriver(platform::DeviceHandle handle, std::uint32_t code, const void* input,
+                                     std::uint32_t inputLength, void* output, std::uint32_t outputCapacity)
+{
+    const platform::IoControlResult result = platform::deviceIoControl(handle, code, input, inputLength, output, outputCapacity);
+    countTimeout(result.error);
+    return result;
+}
+
 void logFirmwareReadFailure()
 {
     qCDebug(lcDriver) << "Failed to read firmware version from device.";
 }
 
 } // namespace
+
+unsigned int KestrumIoControl::timedOutCalls()
+{
+    return timeouts;
+}
 
 KestrumIoControl::~KestrumIoControl()
 {
@@ -74,6 +97,7 @@ bool KestrumIoControl::createDevice()
         std::uint32_t error = 0;
         const platform::DeviceHandle handle = platform::openDevice(path, error);
         if (handle == platform::kInvalidDeviceHandle) {
+            countTimeout(error);
             qCDebug(lcDriver).noquote() << "Open device" << QString::fromStdWString(path) << "failed, error:" << error;
             continue;
         }
@@ -96,7 +120,7 @@ bool KestrumIoControl::sendOnly(std::uint32_t code, const void* input, std::uint
 {
     if (!isOpen())
         return false;
-    return platform::deviceIoControl(deviceHandle, code, input, inputLength, nullptr, 0).ok;
+    return callDriver(deviceHandle, code, input, inputLength, nullptr, 0).ok;
 }
 
 bool KestrumIoControl::sendWord(std::uint32_t code, std::uint32_t value)
@@ -110,7 +134,7 @@ bool KestrumIoControl::readInto(std::uint32_t code, T& value)
     if (!isOpen())
         return false;
     T received {};
-    if (!platform::deviceIoControl(deviceHandle, code, nullptr, 0, &received, sizeof received).ok)
+    if (!callDriver(deviceHandle, code, nullptr, 0, &received, sizeof received).ok)
         return false;
     value = received;
     return true;
@@ -164,7 +188,7 @@ bool KestrumIoControl::io_get_meter_data(_MIXER_METER_DATA& data)
 {
     if (!isOpen())
         return false;
-    return platform::deviceIoControl(deviceHandle, kGetMeterData, nullptr, 0, &data, sizeof data).ok;
+    return callDriver(deviceHandle, kGetMeterData, nullptr, 0, &data, sizeof data).ok;
 }
 
 bool KestrumIoControl::io_stop_all_audio()
@@ -219,7 +243,7 @@ bool KestrumIoControl::io_read_usb_control(const std::vector<unsigned char>& req
     if (!isOpen())
         return false;
     reply.resize(kUsbReplySize);
-    return platform::deviceIoControl(deviceHandle, kReadUsbControl, request.data(),
+    return callDriver(deviceHandle, kReadUsbControl, request.data(),
                                      static_cast<std::uint32_t>(request.size()), reply.data(),
                                      kUsbReplySize).ok;
 }
@@ -233,7 +257,7 @@ bool KestrumIoControl::io_get_firmware_version(unsigned char* buffer, unsigned i
             return false;
         }
         unsigned char reply[kUsbReplySize] = {};
-        if (!platform::deviceIoControl(deviceHandle, kReadUsbControl, request.data(), request.size(),
+        if (!callDriver(deviceHandle, kReadUsbControl, request.data(), request.size(),
                                        reply, sizeof reply).ok) {
             logFirmwareReadFailure();
             return false;

@@ -23,6 +23,12 @@ public:
     KestrumIoControl(const KestrumIoControl&) = delete;
     KestrumIoControl& operator=(const KestrumIoControl&) = delete;
 
+    // How many opens and calls of this process, on any channel, have timed
+    // out (error 121) so far. One that did leaves the device unanswered: a
+    // caller working through several channels compares the count before and
+    // after a step and leaves the device alone for the rest of its turn.
+    static unsigned int timedOutCalls();
+
     // Opens the first device object of DeviceSymlinks that opens.
     bool createDevice();
     void closeHandle();

@@ -46,6 +46,10 @@ public:
     static int phoneSample(const _MIXER_METER_DATA& meter);
     static QString levelText(int sample);
 
+    // Whether the device opened and took the output presets; a panel whose
+    // connect failed stays empty and inert (it holds no state file).
+    bool isConnected() const { return settings != nullptr; }
+
 protected:
     ModelPanel();
     ~ModelPanel() override;

@@ -6,27 +6,40 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace platform::posix {
 
-int takeInstanceLock(const std::string& name, std::uint32_t& error)
+namespace {
+
+int failed(const std::string& dir, std::uint32_t& error, std::string& cause)
+{
+    cause = dir + ": " + std::generic_category().message(errno);
+    error = windowsErrorFromErrno(errno);
+    return kNoInstanceLock;
+}
+
+} // namespace
+
+int takeInstanceLock(const std::string& name, std::uint32_t& error, std::string& cause)
 {
     std::string base;
     if (!runtimeBaseDir(base, error))
-        return kNoInstanceLock;
+        return failed(base, error, cause);
     const std::string path = base + "/" + name + ".lock";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = windowsErrorFromErrno(errno);
-        return kNoInstanceLock;
-    }
+    if (fd < 0)
+        return failed(base, error, cause);
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        error = errno == EWOULDBLOCK ? winerror::kAlreadyExists : windowsErrorFromErrno(errno);
+        if (errno == EWOULDBLOCK)
+            error = winerror::kAlreadyExists;
+        else
+            failed(base, error, cause);
         ::close(fd);
         return kNoInstanceLock;
     }

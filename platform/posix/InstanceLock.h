@@ -14,8 +14,9 @@ constexpr int kNoInstanceLock = -1;
 // Takes the lock "<base>/<name>.lock". Returns its descriptor, held until
 // releaseInstanceLock. kNoInstanceLock with error 183 (already exists) when
 // another process of this user holds it, or with the reason it could not be
-// taken (5 when the runtime directory is not private).
-int takeInstanceLock(const std::string& name, std::uint32_t& error);
+// taken (5 when the runtime directory is not private); then cause names the
+// directory and the system's reason, for the log.
+int takeInstanceLock(const std::string& name, std::uint32_t& error, std::string& cause);
 
 void releaseInstanceLock(int lock);
 

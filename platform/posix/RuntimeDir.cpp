@@ -110,6 +110,7 @@ bool ensurePrivateDir(const std::string& dir, std::uint32_t& error)
     // Another user's directory, a link, or one others can write would let
     // someone else reach the device or pose as it.
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        errno = EACCES;
         error = winerror::kAccessDenied;
         return false;
     }
@@ -136,10 +137,8 @@ bool runtimeBaseDir(std::string& dir, std::uint32_t& error)
         }
         base = cache + "/kestrum";
     }
-    if (!ensurePrivateDir(base, error))
-        return false;
     dir = base;
-    return true;
+    return ensurePrivateDir(base, error);
 }
 
 bool socketPathFor(const std::wstring& windowsPath, std::string& socketPath, std::uint32_t& error)

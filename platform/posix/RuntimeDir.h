@@ -9,7 +9,8 @@
 namespace platform::posix {
 
 // The base directory, created with mode 0700 when missing. False with
-// error 5 (access denied) when it is not a private directory of this user.
+// error 5 (access denied) when it is not a private directory of this user;
+// dir names it then too, and errno tells the system's reason.
 bool runtimeBaseDir(std::string& dir, std::uint32_t& error);
 
 // Maps a Windows object path to its socket path below the base directory:
@@ -18,7 +19,8 @@ bool runtimeBaseDir(std::string& dir, std::uint32_t& error);
 // "\\.\", or that would leave the base directory, are refused (error 123).
 bool socketPathFor(const std::wstring& windowsPath, std::string& socketPath, std::uint32_t& error);
 
-// Creates (mode 0700) or checks a private directory of this user.
+// Creates (mode 0700) or checks a private directory of this user. On
+// failure errno tells the system's reason (EACCES for a refused directory).
 bool ensurePrivateDir(const std::string& dir, std::uint32_t& error);
 
 // The nearest Windows error number for a POSIX errno value.

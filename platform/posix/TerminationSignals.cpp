@@ -11,15 +11,60 @@ namespace platform::posix {
 
 namespace {
 
-// A signal handler can reach nothing but process-wide state: the write end.
-volatile std::sig_atomic_t signalPipeWriteEnd = -1;
+// How long the program has to answer a termination signal before it ends
+// as if it had none of its own handling.
+constexpr unsigned int kAnswerLimitSeconds = 5;
 
+// A signal handler can reach nothing but process-wide state: the write end,
+// and the signal that asked first.
+volatile std::sig_atomic_t signalPipeWriteEnd = -1;
+volatile std::sig_atomic_t firstSignal = 0;
+
+void setAction(int signalNumber, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    // The handlers never interrupt one another, so exactly one signal is the first.
+    sigemptyset(&action.sa_mask);
+    for (int blocked : { SIGTERM, SIGINT, SIGHUP, SIGALRM })
+        sigaddset(&action.sa_mask, blocked);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+// Delivered as soon as the handler returns, with the system's own action.
+void endAsTheSignalWould(int signalNumber)
+{
+    setAction(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
+// A GUI thread that is stuck never reads the pipe: a second signal, or the
+// first one left unanswered, ends the process at once.
 void onTerminationSignal(int signalNumber)
 {
+    if (firstSignal != 0) {
+        endAsTheSignalWould(signalNumber);
+        return;
+    }
+    firstSignal = signalNumber;
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipeWriteEnd, &byte, 1);
+    ::alarm(kAnswerLimitSeconds);
     errno = savedErrno;
+}
+
+void onUnanswered(int)
+{
+    endAsTheSignalWould(firstSignal);
+}
+
+bool ignoredAtStart(int signalNumber)
+{
+    struct sigaction current {};
+    ::sigaction(signalNumber, nullptr, &current);
+    return current.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -35,12 +80,12 @@ int watchTerminationSignals(std::uint32_t& error)
         return -1;
     }
     signalPipeWriteEnd = ends[1];
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP })
-        ::sigaction(signalNumber, &action, nullptr);
+    setAction(SIGALRM, onUnanswered);
+    // One that was ignored at start stays so: nohup's SIGHUP, a background job's SIGINT.
+    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+        if (!ignoredAtStart(signalNumber))
+            setAction(signalNumber, onTerminationSignal);
+    }
     readEnd = ends[0];
     return readEnd;
 }

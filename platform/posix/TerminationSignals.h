@@ -5,7 +5,9 @@
 // SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl+C) would end the process
 // on the spot, skipping every destructor. Instead each one writes a byte to
 // a pipe whose read end the event loop watches, so the program can end as
-// its quit command does.
+// its quit command does. A signal ignored at start stays ignored. A second
+// signal, or the process still running 5 s after the first (its GUI thread
+// stuck), ends it at once with the signal's own action.
 namespace platform::posix {
 
 // Installs the handlers once per process and returns the pipe's read end

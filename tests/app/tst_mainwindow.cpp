@@ -1,6 +1,7 @@
 // Device detection and watching in the main window, with the simulated
 // interface plugged, unplugged and misbehaving in a separate process.
 
+#include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "panels/kq.h"
 #include "panels/kx1.h"
@@ -9,6 +10,7 @@
 #include "tests/support/DeviceFixture.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
 #include <memory>
@@ -25,7 +28,6 @@
 namespace {
 
 const QString kNoDevice = QStringLiteral("声卡未连接！");
-const QString kSettingsFailed = QStringLiteral("Failed to connect to driver in settings window.");
 const QString kLost = QStringLiteral("Meter driver handle deleted.");
 const QString kKx2Title = QStringLiteral("Kestrum KX2 - FW: K2.06.0915");
 
@@ -74,11 +76,12 @@ private slots:
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("panelType");
         QTest::addColumn<QString>("title");
-        QTest::newRow("KX1") << "KX1" << "0123456789" << typeid(kx1).name() << "Kestrum KX1 - FW: 0123456789";
-        QTest::newRow("KQ") << "KQ" << "0123456789" << typeid(kq).name() << "Kestrum KQ - FW: 0123456789";
+        QTest::addColumn<QString>("next");
+        QTest::newRow("KX1") << "KX1" << "0123456789" << typeid(kx1).name() << "Kestrum KX1 - FW: 0123456789" << "KQ";
+        QTest::newRow("KQ") << "KQ" << "0123456789" << typeid(kq).name() << "Kestrum KQ - FW: 0123456789" << "KX2";
         // Firmware bytes are taken as they are: never as placeholders, a zero as U+0000.
         QTest::newRow("KX2") << "KX2" << "--hex 2531002532253130ff25" << typeid(kx2).name()
-                             << QString("Kestrum KX2 - FW: %1") + QChar(0) + "%2%10" + QChar(0xFF) + "%";
+                             << QString("Kestrum KX2 - FW: %1") + QChar(0) + "%2%10" + QChar(0xFF) + "%" << "KX1";
     }
 
     void deviceAtStartIsProgrammedThenGetsItsPanelAndIsWatched()
@@ -87,11 +90,12 @@ private slots:
         QFETCH(QString, firmware);
         QFETCH(QString, panelType);
         QFETCH(QString, title);
+        QFETCH(QString, next);
         startSim({ "firmware " + firmware }, model);
         startWindow();
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), title, 3000);
-        QVERIFY(window->isHidden() && panel());
-        QCOMPARE(QString(typeid(*panel()).name()), panelType);
+        QVERIFY(window->isHidden());
+        QCOMPARE(panelName(), panelType);
         QCOMPARE(labelTexts(), QStringList());
 
         // The settings dialog programs the driver before the panel's first command.
@@ -105,6 +109,20 @@ private slots:
         // The detection channel was closed; the settings dialog, the panel and the poll keep theirs.
         QCOMPARE(sim().state()["connections"].toInt(), 3);
         QCOMPARE(count("Device PID: " + QString::number(sim().state()["pid"].toInt())), 1);
+
+        // Closed (here without a tray, so the close is accepted), the window
+        // only hides: the device is still watched with the same panel.
+        const QPointer<QWidget> shown = panel();
+        window->show();
+        window->close();
+        const qsizetype pidReads = sim().calls(0xFFDC2084).size();
+        QTRY_VERIFY(sim().calls(0xFFDC2084).size() > pidReads);
+        QVERIFY(window->isHidden() && shown && panel() == shown);
+
+        // Another model on the bus between two polls: a loss, then a new detection.
+        QVERIFY(sim().command({ "model", next }));
+        QTRY_VERIFY_WITH_TIMEOUT(window->windowTitle().startsWith("Kestrum " + next + " - FW: "), 3000);
+        QVERIFY(!panelName().isEmpty() && panelName() != panelType);
     }
 
     void unknownPidShowsItsLabelUntilNothingAnswers()
@@ -127,33 +145,59 @@ private slots:
         QTRY_COMPARE(labelTexts(), QStringList { kNoDevice });
     }
 
-    // The device's socket goes away while the detection tick waits for a slow
-    // PID read on the channel it opened before: the dialog's channel cannot open.
-    void settingsChannelFailureShowsNoDeviceAndDetectionGoesOn()
+    // During a slow PID read the device's socket goes away (the settings
+    // dialog's channel cannot open), the device is set to refuse the panel's
+    // output presets, or to stop answering. The tick holds the GUI for one
+    // call's time-out at most and shows "no device" without a panel; the
+    // watch runs meanwhile, and the next tick connects anew.
+    void aFailedConnectIsRetried_data()
     {
-        startSim({ "slow 500" });
+        QTest::addColumn<QStringList>("fault"); // sim commands; none: the socket goes
+        QTest::newRow("settings channel") << QStringList();
+        QTest::newRow("presets refused") << QStringList { "slow 0", "fail io_write_usb_control once" };
+        QTest::newRow("no answer") << QStringList { "slow 2500" };
+    }
+
+    void aFailedConnectIsRetried()
+    {
+        QFETCH(QStringList, fault);
+        startSim({ "slow 600" });
         const QString socket = fixture->environment().baseDir() + "/KestrumAudioBus0";
-        std::thread hider([&] {
+        std::thread faulter([&] {
             const QDeadlineTimer deadline(5000);
             while (!fixture->log().contains("Open device \\\\.\\KestrumAudioBus0 success!") && !deadline.hasExpired())
                 QThread::msleep(1);
-            QFile::rename(socket, socket + ".away");
+            if (fault.isEmpty())
+                QFile::rename(socket, socket + ".away");
+            for (const QString& command : fault)
+                sim().command(command.split(' '));
         });
         startWindow();
-        const bool failed = QTest::qWaitFor([this] { return count(kSettingsFailed) > 0; }, 5000);
-        hider.join();
-        QVERIFY(failed);
+        QElapsedTimer stall;
+        stall.start();
+        window->callDriverTimerCallback();
+        const qint64 stalledMs = stall.elapsed();
+        faulter.join();
+        QVERIFY2(stalledMs < 4000, qPrintable(QString::number(stalledMs)));
         QCOMPARE(labelTexts(), QStringList { kNoDevice });
         QVERIFY(!panel());
-        QTRY_VERIFY(fixture->log().contains(failedReads(1))); // the watch runs meanwhile
-        QVERIFY(sim().command({ "slow", "0" }));
-        QVERIFY(QFile::rename(socket + ".away", socket));
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 5000);
-        QVERIFY(panel());
+        QCOMPARE(count("Failed to connect to driver in settings window."), fault.isEmpty() ? 1 : 0);
+        QTRY_COMPARE(fixture->log().contains(failedReads(1)), fault.isEmpty());
+        QVERIFY(sim().command({ "slow", "0" }) && (!fault.isEmpty() || QFile::rename(socket + ".away", socket)));
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
+        QVERIFY(!panel()->findChildren<QWidget*>().isEmpty());
+    }
+
+    void unreadableFirmwareIsRetriedAlone_data()
+    {
+        QTest::addColumn<bool>("replug");
+        QTest::newRow("then read") << false;
+        QTest::newRow("replugged, then read") << true;
     }
 
     void unreadableFirmwareIsRetriedAlone()
     {
+        QFETCH(bool, replug);
         startSim({ "fail io_read_usb_control always" });
         startWindow();
         QTRY_VERIFY_WITH_TIMEOUT(panel(), 3000);
@@ -173,10 +217,45 @@ private slots:
         // One panel and one programming of the driver, whatever the retries.
         QCOMPARE(count("Adding kx2 widget to layout."), 1);
         QCOMPARE(callNames().count("io_set_sample_rate"), 1);
+        if (replug) {
+            sim().clearRecord();
+            QVERIFY(sim().command({ "unplug" }) && sim().command({ "plug" }));
+        }
         QVERIFY(sim().command({ "fail", "io_read_usb_control", "off" }));
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
         QTRY_VERIFY(label.isNull());
-        QCOMPARE(shownWidgets(), QList<QWidget*> { firstPanel.data() });
+        if (!replug) {
+            QCOMPARE(shownWidgets(), QList<QWidget*> { firstPanel.data() });
+            return;
+        }
+        // A replug while the read was retried is a loss: the device is
+        // programmed anew and its new panel reads the meters.
+        QTRY_VERIFY_WITH_TIMEOUT(firstPanel.isNull() && panel(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(callNames(1).contains("io_get_meter_data"), 3000);
+        for (const char* call : { "io_set_sample_rate", "io_set_mixer", "io_write_usb_control" })
+            QVERIFY2(callNames(1).contains(call), call);
+    }
+
+    // The texts are Chinese: the English translation serves only a user
+    // who ranks English above every Chinese language.
+    void englishOnlyAboveAnyChinese_data()
+    {
+        QTest::addColumn<QStringList>("languages");
+        QTest::addColumn<bool>("english");
+        QTest::newRow("zh_CN:en_US") << QStringList { "zh-CN", "en-US" } << false;
+        QTest::newRow("fr, zh_TW, en") << QStringList { "fr-FR", "zh-Hant-TW", "en" } << false;
+        QTest::newRow("de, en_GB, zh") << QStringList { "de-DE", "en-GB", "zh" } << true;
+    }
+
+    void englishOnlyAboveAnyChinese()
+    {
+        QFETCH(QStringList, languages);
+        QFETCH(bool, english);
+        QTranslator translator;
+        QCOMPARE(InterfaceLanguage::install(translator, languages), english);
+        startWindow();
+        QCoreApplication::removeTranslator(&translator);
+        QCOMPARE(labelTexts() != QStringList { kNoDevice }, english);
     }
 
     void failedPollsLoseTheDeviceOnlyThreeInARow()
@@ -254,6 +333,11 @@ private:
         const QList<QWidget*> widgets = shownWidgets();
         const auto found = std::find_if(widgets.begin(), widgets.end(), [](QWidget* widget) { return !qobject_cast<QLabel*>(widget); });
         return found == widgets.end() ? nullptr : *found;
+    }
+    QString panelName() const
+    {
+        const QWidget* shown = panel();
+        return shown ? typeid(*shown).name() : QString();
     }
     // The names of the recorded calls; with status 0 or 1, of the failed or good ones.
     QStringList callNames(int status = -1)

@@ -74,8 +74,7 @@ private slots:
             PanelProcess& first = a.running() ? a : b;
             QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
             QCOMPARE(second.process.exitCode(), 0);
-            QCOMPARE(second.log().trimmed().split('\n').size(), 1);
-            QVERIFY(second.log().contains(kAlreadyRunning));
+            QCOMPARE(second.log().trimmed(), kAlreadyRunning); // the message alone
             QTRY_VERIFY_WITH_TIMEOUT(first.reachedDetection(), 5000);
             QVERIFY(first.running());
         } // SIGKILL: no tear-down
@@ -83,16 +82,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(next.reachedDetection(), 5000);
     }
 
-    // A runtime directory that others may write to is refused: no marker, no run.
+    // No marker, no run; the line after says where and why. QT_MESSAGE_PATTERN
+    // still shapes the lines when set.
+    void aMarkerThatCannotBeMadeEndsTheStart_data()
+    {
+        QTest::addColumn<QString>("runtime"); // below a new directory; made as a file unless empty
+        QTest::addColumn<int>("mode");        // of <runtime>/kestrum, made first unless 0
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("others may write to it") << "" << 0777 << "Permission denied" << "";
+        QTest::newRow("runtime directory is a file") << "/file" << 0 << "Not a directory" << "";
+        QTest::newRow("the lock is a directory") << "" << 0700 << "Is a directory" << "%{category}: %{message}";
+    }
+
     void aMarkerThatCannotBeMadeEndsTheStart()
     {
-        QTemporaryDir runtime;
-        QVERIFY(QDir().mkdir(runtime.path() + "/kestrum"));
-        QVERIFY(::chmod(QFile::encodeName(runtime.path() + "/kestrum").constData(), 0777) == 0);
-        PanelProcess panel([&](QProcess& process) { changeEnvironment(process, { { "XDG_RUNTIME_DIR", runtime.path() } }); });
+        QFETCH(QString, runtime);
+        QFETCH(int, mode);
+        QFETCH(QString, reason);
+        QFETCH(QString, pattern);
+        QTemporaryDir root;
+        const QString base = root.path() + runtime + "/kestrum";
+        QVERIFY(runtime.isEmpty() || QFile(root.path() + runtime).open(QIODevice::WriteOnly));
+        QVERIFY(mode == 0 || (QDir().mkdir(base) && ::chmod(QFile::encodeName(base).constData(), mode) == 0));
+        QVERIFY(mode != 0700 || QDir().mkdir(base + "/KestrumQtDriverSharedMemory.lock"));
+        PanelProcess panel([&](QProcess& process) {
+            changeEnvironment(process, { { "XDG_RUNTIME_DIR", root.path() + runtime }, { "QT_MESSAGE_PATTERN", pattern } });
+        });
         QVERIFY(panel.process.waitForFinished(5000));
         QCOMPARE(panel.process.exitCode(), 255);
-        QVERIFY(panel.log().contains("无法创建共享内存，程序退出。"));
+        const QString prefix = pattern.isEmpty() ? "" : "kestrum.app: ";
+        const QStringList lines = panel.log().split('\n');
+        const qsizetype failed = lines.indexOf(prefix + "无法创建共享内存，程序退出。");
+        QVERIFY(failed >= 0);
+        QCOMPARE(lines.value(failed + 1), prefix + base + ": " + reason);
     }
 
     // Run as root, the other copy runs as the user "nobody" with a runtime
@@ -161,6 +184,49 @@ private slots:
         QCOMPARE(panel.log().contains("Adding kx2 widget to layout."), written);
         // The settings dialog goes last, its listener's pipe with it.
         QCOMPARE(panel.log().trimmed().endsWith("Pipe closed."), written);
+    }
+
+    // Ignored at start (nohup's SIGHUP, a background job's SIGINT), a signal
+    // stays ignored: detection goes on.
+    void aSignalIgnoredAtStartStaysIgnored_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void aSignalIgnoredAtStartStaysIgnored()
+    {
+        QFETCH(int, signalNumber);
+        fixture.stopSim();
+        PanelProcess panel([=](QProcess& process) { process.setChildProcessModifier([=] { ::signal(signalNumber, SIG_IGN); }); });
+        QTRY_VERIFY_WITH_TIMEOUT(panel.reachedDetection(), 5000);
+        QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
+        const int ticks = panel.log().count("Device PID: 0");
+        QTRY_VERIFY_WITH_TIMEOUT(panel.log().count("Device PID: 0") > ticks + 1, 5000);
+    }
+
+    // A GUI thread stuck in a connect (each call answered just within the
+    // limit) does not keep the program from ending: a second signal ends it
+    // at once, a single one after 5 s.
+    void aStuckProgramStillEnds_data()
+    {
+        QTest::addColumn<QList<int>>("signalNumbers");
+        // Two of a kind that arrive together are one.
+        QTest::newRow("SIGTERM, SIGINT") << QList<int> { SIGTERM, SIGINT };
+        QTest::newRow("SIGTERM") << QList<int> { SIGTERM };
+    }
+
+    void aStuckProgramStillEnds()
+    {
+        QFETCH(QList<int>, signalNumbers);
+        QVERIFY(fixture.startSim({ "--model", "KX2" }, { "slow 1000" }));
+        PanelProcess panel;
+        QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains("Device PID: 2"), 10000);
+        for (int signalNumber : signalNumbers)
+            QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
+        QVERIFY(panel.process.waitForFinished(signalNumbers.size() > 1 ? 1000 : 7000));
+        QCOMPARE(panel.process.exitStatus(), QProcess::CrashExit);
     }
 
 private:

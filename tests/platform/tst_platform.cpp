@@ -2,8 +2,7 @@
 // Windows half (PipeCases), and what only the stand-in has: where its
 // sockets live and who may reach them, device replies that are malformed,
 // late or missing (the test plays the driver's end of the connection, as the
-// simulator never misbehaves), the one-copy lock, the termination signals
-// and the shell call.
+// simulator never misbehaves), the one-copy lock and the shell call.
 
 #include "platform/DeviceIo.h"
 #include "platform/NamedPipe.h"
@@ -12,7 +11,6 @@
 #include "platform/posix/InstanceLock.h"
 #include "platform/posix/RuntimeDir.h"
 #include "platform/posix/SeqPacketSocket.h"
-#include "platform/posix/TerminationSignals.h"
 #include "platform/posix/WireFormat.h"
 #include "tests/platform/PipeCases.h"
 #include "tests/support/SimProcess.h"
@@ -22,7 +20,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -306,27 +303,22 @@ private slots:
         QCOMPARE(hungUp.error, winerror::kDeviceNotConnected);
     }
 
-    void oneInstanceLockAtATimeAndTerminationSignals()
+    // The termination signals end the process, so tst_single_instance tries them on the real program.
+    void oneInstanceLockAtATime()
     {
         std::uint32_t error = 0;
-        const int lock = posix::takeInstanceLock("KestrumTestLock", error);
+        std::string cause;
+        const int lock = posix::takeInstanceLock("KestrumTestLock", error, cause);
         QVERIFY(lock != posix::kNoInstanceLock && QFile::exists(environment.baseDir() + "/KestrumTestLock.lock"));
-        QCOMPARE(posix::takeInstanceLock("KestrumTestLock", error), posix::kNoInstanceLock);
+        QCOMPARE(posix::takeInstanceLock("KestrumTestLock", error, cause), posix::kNoInstanceLock);
         QCOMPARE(error, winerror::kAlreadyExists);
         posix::releaseInstanceLock(lock);
-        const int again = posix::takeInstanceLock("KestrumTestLock", error);
+        const int again = posix::takeInstanceLock("KestrumTestLock", error, cause);
         posix::releaseInstanceLock(again);
         QVERIFY(again != posix::kNoInstanceLock);
         // A lock that cannot be a file is not taken.
         QVERIFY(QDir().mkdir(environment.baseDir() + "/KestrumDirectory.lock"));
-        QCOMPARE(posix::takeInstanceLock("KestrumDirectory", error), posix::kNoInstanceLock);
-
-        const int watch = posix::watchTerminationSignals(error);
-        QVERIFY(watch >= 0 && posix::watchTerminationSignals(error) == watch && !posix::takeTerminationSignals(watch));
-        for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
-            QVERIFY(::raise(signalNumber) == 0 && posix::takeTerminationSignals(watch));
-            QVERIFY(!posix::takeTerminationSignals(watch));
-        }
+        QCOMPARE(posix::takeInstanceLock("KestrumDirectory", error, cause), posix::kNoInstanceLock);
     }
 
     void shellStartsAProgramAndDoesNotWaitForIt()
