@@ -3,6 +3,7 @@
 #include "app/SingleInstanceGuard.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
+#include "tray/SaveFailureNotice.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
@@ -93,6 +94,7 @@ int main(int argc, char** argv)
     trayIcon.MainwindowInput(&mainWindow);
     trayIcon.setSettings(&settings);
     trayIcon.setVisible(true);
+    QObject::connect(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept, &trayIcon, &TrayIcon::tellChangesNotKept);
 
     return QApplication::exec();
 }
