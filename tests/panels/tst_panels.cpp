@@ -484,20 +484,23 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("levels"); // meter entries 0 to 3
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("captions"); // every text beside the controls, in order
+    const QStringList kx2Captions = { "MIC1", "Gain", "MIC2", "Gain", "SPEAKER", "Volume", "Phone To SP Volume", "HEADPHONE", "Volume", "Phone To HP Volume" };
 
     QTest::newRow("KX2 half and a hundredth") << "KX2" << "1073741824 21474836 1073741824 0"
-                                              << QStringList { "Mic 1 level=-6.0 dB", "Mic 2 level=-40.0 dB", "Phone input level=-12.0 dB", "Phone input level=-12.0 dB" };
+                                              << QStringList { "Mic 1 level=-6.0 dB", "Mic 2 level=-40.0 dB", "Phone input level=-12.0 dB", "Phone input level=-12.0 dB" } << kx2Captions;
     QTest::newRow("KX2 one and zero") << "KX2" << "1 0 0 0"
-                                      << QStringList { "Mic 1 level=-186.6 dB", "Mic 2 level=-inf dB", "Phone input level=-inf dB", "Phone input level=-inf dB" };
+                                      << QStringList { "Mic 1 level=-186.6 dB", "Mic 2 level=-inf dB", "Phone input level=-inf dB", "Phone input level=-inf dB" } << kx2Captions;
     // The phone input averages the magnitudes of its two samples, truncated.
     QTest::newRow("KX2 opposite-sign phone") << "KX2" << "1000 -2000 1073741824 -1073741824"
-                                             << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" };
+                                             << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" } << kx2Captions;
     QTest::newRow("KX2 phone mean truncated") << "KX2" << "0 1 3 -2"
-                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" };
+                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" } << kx2Captions;
     QTest::newRow("KX2 lowest samples") << "KX2" << "-2147483648 -1 -2147483648 -2147483648"
-                                        << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" };
-    QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" };
-    QTest::newRow("KQ") << "KQ" << "21474836 1073741824 0 0" << QStringList { "Mic level=-40.0 dB" };
+                                        << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" } << kx2Captions;
+    QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" }
+                        << QStringList { "MIC", "Gain", "HEADPHONE", "Volume", "Phone To HP Volume" };
+    QTest::newRow("KQ") << "KQ" << "21474836 1073741824 0 0" << QStringList { "Mic level=-40.0 dB" } << QStringList { "MIC", "Gain", "HEADPHONE", "Volume" };
 }
 
 // Every widget of a shown panel is placed by its layout, inside the panel,
@@ -509,6 +512,7 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     QFETCH(QString, model);
     QFETCH(QString, levels);
     QFETCH(QStringList, expected);
+    QFETCH(QStringList, captions);
 
     QVERIFY(start(model, { "meter " + levels }));
     QWidget window;
@@ -521,6 +525,12 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     window.show();
     QCOMPARE(readouts(shown), expected);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QStringList texts;
+    for (QLabel* label : shown->findChildren<QLabel*>()) {
+        if (label->accessibleDescription().isEmpty())
+            texts << label->text();
+    }
+    QCOMPARE(texts, captions);
     const QList<QWidget*> widgets = shown->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* widget : widgets) {
         QVERIFY(laysOut(shown->layout(), widget));
