@@ -4,6 +4,7 @@
 #include "app/SingleInstanceGuard.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
+#include "tray/SaveFailureNotice.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
@@ -85,6 +86,7 @@ int main(int argc, char** argv)
     trayIcon.MainwindowInput(&mainWindow);
     trayIcon.setSettings(&settings);
     trayIcon.setVisible(true);
+    QObject::connect(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept, &trayIcon, &TrayIcon::tellChangesNotKept);
 
     return QApplication::exec();
 }

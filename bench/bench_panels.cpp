@@ -1,6 +1,6 @@
 // What the panels cost on the GUI thread: building a panel (which sends the
-// whole stored state), one knob step (a mixer record sent and the ini file
-// rewritten and flushed) next to its floor, and one meter poll with its
+// whole stored state), a burst of knob steps (a mixer record sent per step,
+// the ini file written once per burst) next to its floor, and one meter poll with its
 // readouts, hidden and shown, with the widgets each poll repaints.
 //   build/bench/bench_panels
 
@@ -31,6 +31,7 @@
 namespace {
 
 constexpr int kSteps = 200;
+constexpr int kBurst = 1000;
 constexpr int kPolls = 40;
 // Entry of the headphone volume knob among the kx2 panel's knobs.
 constexpr int kHeadphoneKnob = 4;
@@ -101,7 +102,7 @@ private slots:
     void cleanupTestCase();
     void buildKx2Panel();
     void diskFlushesOfAKx2Build();
-    void headphoneKnobStepAgainstItsFloor();
+    void headphoneKnobBurstAgainstItsFloor();
     void meterPollHiddenAgainstItsFloor();
     void meterPollRepaintsWhenShown_data();
     void meterPollRepaintsWhenShown();
@@ -141,36 +142,56 @@ void BenchPanels::diskFlushesOfAKx2Build()
     }
 }
 
-// The floor: the same file written and flushed by a bare settings object,
-// and one whole mixer record sent on a channel of its own.
-void BenchPanels::headphoneKnobStepAgainstItsFloor()
+// A burst of quick steps, as a spun wheel makes, each followed by a pass of
+// the event loop, and the loop run on until the burst's last value is
+// written: steps per second, GUI time per step with the ini writes, and
+// the disk flushes, next to the floors: one whole mixer record sent on a
+// channel of its own, and one setValue+sync of kx2.ini by a bare settings
+// object.
+void BenchPanels::headphoneKnobBurstAgainstItsFloor()
 {
+    const QString file = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/kx2.ini";
     kx2 panel;
     Knob* headphone = panel.findChildren<Knob*>().at(kHeadphoneKnob);
-    QSettings bareFile(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/kx2.ini",
-                       QSettings::IniFormat);
+    QSettings bareFile(file, QSettings::IniFormat);
     KestrumIoControl channel;
     QVERIFY(channel.createDevice());
     auto mixer = std::make_unique<_MIXER_FADER_DATA>();
 
-    std::vector<double> steps;
-    std::vector<double> floors;
-    int level = -80;
+    std::vector<double> mixerFloors;
+    std::vector<double> syncFloors;
+    const int floorFlushesBefore = DiskFlushCounter::count();
     for (int i = 0; i < kSteps; ++i) {
-        level = level == 6 ? -80 : level + 1;
-        steps.push_back(timeMs([&] { headphone->setValue(level); }));
-        floors.push_back(timeMs([&] {
-            bareFile.setValue("Dial/HeadphoneValue", level);
+        mixer->outputGains[4] = i % 2;
+        mixerFloors.push_back(timeMs([&] { channel.io_set_mixer(*mixer); }));
+        syncFloors.push_back(timeMs([&] {
+            bareFile.setValue("Dial/HeadphoneValue", i);
             bareFile.sync();
-            mixer->outputGains[4] = level;
-            channel.io_set_mixer(*mixer);
         }));
     }
-    const double step = median(steps);
-    const double floor = median(floors);
-    std::printf("headphone knob step: %.3f ms median; floor (QSettings setValue+sync of kx2.ini and one "
-                "66304-byte io_set_mixer): %.3f ms median; ratio %.2f\n",
-                step, floor, step / floor);
+    const double flushesPerSync = double(DiskFlushCounter::count() - floorFlushesBefore) / kSteps;
+
+    const int flushesBefore = DiskFlushCounter::count();
+    QElapsedTimer wall;
+    wall.start();
+    double gui = 0;
+    int level = -80;
+    for (int i = 0; i < kBurst; ++i) {
+        level = level == 6 ? -80 : level + 1;
+        gui += timeMs([&] {
+            headphone->setValue(level);
+            QCoreApplication::processEvents();
+        });
+    }
+    const double burstMs = wall.nsecsElapsed() / 1e6;
+    const QString last = QString::number(level);
+    while (QSettings(file, QSettings::IniFormat).value("Dial/HeadphoneValue").toString() != last && wall.elapsed() < 2000)
+        gui += timeMs([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+    std::printf("headphone knob, burst of %d steps: %.0f steps/s, %.3f ms GUI time per step (ini writes "
+                "included), %d disk flushes over %.0f ms, last value on disk %.0f ms after the last step; "
+                "floor: io_set_mixer %.3f ms median, kx2.ini setValue+sync %.3f ms median (%.1f disk flushes)\n",
+                kBurst, kBurst / (burstMs / 1000), gui / kBurst, DiskFlushCounter::count() - flushesBefore, burstMs,
+                wall.elapsed() - burstMs, median(mixerFloors), median(syncFloors), flushesPerSync);
 }
 
 // The floor: the driver read alone, on a channel of its own.

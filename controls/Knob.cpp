@@ -229,10 +229,10 @@ void Knob::clampAndAnnounce()
     update();
 }
 
-// A value of 0 reads "0" whatever the offset; any other value is shown shifted.
+// The same shift at every value, so the lowest step reads as the offset.
 QString Knob::shownNumber() const
 {
-    return value == 0 ? QStringLiteral("0") : QString::number(value + displayOffset);
+    return QString::number(value + displayOffset);
 }
 
 QString Knob::displayText() const

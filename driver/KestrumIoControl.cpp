@@ -66,14 +66,6 @@ void countTimeout(std::uint32_t error)
         ++timeouts;
 }
 
-platform::IoControlResult callDriver(platform::DeviceHandle handle, std::uint32_t code, const void* input,
-                                     std::uint32_t inputLength, void* output, std::uint32_t outputCapacity)
-{
-    const platform::IoControlResult result = platform::deviceIoControl(handle, code, input, inputLength, output, outputCapacity);
-    countTimeout(result.error);
-    return result;
-}
-
 void logFirmwareReadFailure()
 {
     qCDebug(lcDriver) << "Failed to read firmware version from device.";
@@ -110,17 +102,43 @@ bool KestrumIoControl::createDevice()
 
 void KestrumIoControl::closeHandle()
 {
+    channelLost = false;
     if (!isOpen())
         return;
     platform::closeDevice(deviceHandle);
     deviceHandle = platform::kInvalidDeviceHandle;
 }
 
+platform::IoControlResult KestrumIoControl::call(std::uint32_t code, const void* input, std::uint32_t inputLength,
+                                                 void* output, std::uint32_t outputCapacity)
+{
+    if (channelLost)
+        reconnect();
+    if (!isOpen())
+        return {};
+    const platform::IoControlResult result =
+        platform::deviceIoControl(deviceHandle, code, input, inputLength, output, outputCapacity);
+    countTimeout(result.error);
+    channelLost = result.channelLost;
+    return result;
+}
+
+// Until a device object opens again every call fails as on a closed channel,
+// and tries again.
+void KestrumIoControl::reconnect()
+{
+    platform::closeDevice(deviceHandle);
+    deviceHandle = platform::kInvalidDeviceHandle;
+    if (!createDevice())
+        return;
+    channelLost = false;
+    if (reconnected)
+        reconnected();
+}
+
 bool KestrumIoControl::sendOnly(std::uint32_t code, const void* input, std::uint32_t inputLength)
 {
-    if (!isOpen())
-        return false;
-    return callDriver(deviceHandle, code, input, inputLength, nullptr, 0).ok;
+    return call(code, input, inputLength, nullptr, 0).ok;
 }
 
 bool KestrumIoControl::sendWord(std::uint32_t code, std::uint32_t value)
@@ -131,10 +149,8 @@ bool KestrumIoControl::sendWord(std::uint32_t code, std::uint32_t value)
 template <typename T>
 bool KestrumIoControl::readInto(std::uint32_t code, T& value)
 {
-    if (!isOpen())
-        return false;
     T received {};
-    if (!callDriver(deviceHandle, code, nullptr, 0, &received, sizeof received).ok)
+    if (!call(code, nullptr, 0, &received, sizeof received).ok)
         return false;
     value = received;
     return true;
@@ -186,9 +202,7 @@ bool KestrumIoControl::io_set_usb_buffer_size(unsigned int size)
 
 bool KestrumIoControl::io_get_meter_data(_MIXER_METER_DATA& data)
 {
-    if (!isOpen())
-        return false;
-    return callDriver(deviceHandle, kGetMeterData, nullptr, 0, &data, sizeof data).ok;
+    return call(kGetMeterData, nullptr, 0, &data, sizeof data).ok;
 }
 
 bool KestrumIoControl::io_stop_all_audio()
@@ -240,25 +254,19 @@ bool KestrumIoControl::io_write_usb_control(unsigned char* packet, unsigned int 
 bool KestrumIoControl::io_read_usb_control(const std::vector<unsigned char>& request,
                                            std::vector<unsigned char>& reply)
 {
-    if (!isOpen())
+    if (!isOpen() && !channelLost)
         return false;
     reply.resize(kUsbReplySize);
-    return callDriver(deviceHandle, kReadUsbControl, request.data(),
-                                     static_cast<std::uint32_t>(request.size()), reply.data(),
-                                     kUsbReplySize).ok;
+    return call(kReadUsbControl, request.data(), static_cast<std::uint32_t>(request.size()), reply.data(),
+                kUsbReplySize).ok;
 }
 
 bool KestrumIoControl::io_get_firmware_version(unsigned char* buffer, unsigned int length)
 {
     try {
         UsbControlPacket request(kUsbFirmwareVersion);
-        if (!isOpen()) {
-            logFirmwareReadFailure();
-            return false;
-        }
         unsigned char reply[kUsbReplySize] = {};
-        if (!callDriver(deviceHandle, kReadUsbControl, request.data(), request.size(),
-                                       reply, sizeof reply).ok) {
+        if (!call(kReadUsbControl, request.data(), request.size(), reply, sizeof reply).ok) {
             logFirmwareReadFailure();
             return false;
         }

@@ -4,6 +4,7 @@
 #include "platform/DeviceIo.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class UsbControlPacket;
@@ -14,7 +15,10 @@ class UsbControlPacket;
 // handle and are not copied.
 //
 // Commands on a channel that is not open send nothing and fail. Reads store
-// into the caller's variable only when the driver call succeeded.
+// into the caller's variable only when the driver call succeeded. A channel
+// that a late or malformed reply left unusable fails that call and opens the
+// device again on the next one; where a failed call leaves the handle
+// usable, as on Windows, it never needs to.
 class KestrumIoControl
 {
 public:
@@ -32,6 +36,10 @@ public:
     // Opens the first device object of DeviceSymlinks that opens.
     bool createDevice();
     void closeHandle();
+    // Run inside the call that opened the device again: requests the device
+    // lost with the failed call (and any made while it could not be opened)
+    // are for the owner to send again.
+    void setReconnectedHandler(std::function<void()> handler) { reconnected = std::move(handler); }
 
     bool io_get_current_sample_rate(unsigned int* rate);
     unsigned int io_get_samplerate();
@@ -76,6 +84,10 @@ public:
 
 private:
     bool isOpen() const { return deviceHandle != platform::kInvalidDeviceHandle; }
+    // One driver call; reopens a lost channel first.
+    platform::IoControlResult call(std::uint32_t code, const void* input, std::uint32_t inputLength,
+                                   void* output, std::uint32_t outputCapacity);
+    void reconnect();
     bool sendOnly(std::uint32_t code, const void* input = nullptr, std::uint32_t inputLength = 0);
     bool sendWord(std::uint32_t code, std::uint32_t value);
     // Stores into value only when the driver call succeeded.
@@ -85,4 +97,6 @@ private:
                        const char* unknownErrorPrefix = nullptr);
 
     platform::DeviceHandle deviceHandle = platform::kInvalidDeviceHandle;
+    bool channelLost = false;
+    std::function<void()> reconnected;
 };

@@ -4,6 +4,7 @@
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
 #include "panels/PanelsLog.h"
+#include "tray/SaveFailureNotice.h"
 
 #include <QLabel>
 #include <QSettings>
@@ -21,6 +22,9 @@ constexpr int kSilentDb = -80;
 constexpr int kDimDb = 20;
 constexpr int kPhoneLeftEntry = 2;
 constexpr int kPhoneRightEntry = 3;
+// The longest a change waits for its write, and the shortest time between
+// two writes.
+constexpr int kSaveDelayMs = 50;
 
 // Inputs to their usual outputs at unity, as every model starts.
 constexpr ModelPanel::MixerCell kUnityCells[] = {
@@ -45,6 +49,8 @@ ModelPanel::ModelPanel()
 
 ModelPanel::~ModelPanel()
 {
+    if (saveTimer && saveTimer->isActive())
+        writeStateFile();
     delete driver;
     delete settings;
 }
@@ -73,6 +79,7 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
                             const QString& iniFileName)
 {
     driver = new KestrumIoControl;
+    driver->setReconnectedHandler([this] { QTimer::singleShot(0, this, &ModelPanel::resendControls); });
     if (!driver->createDevice()) {
         qCDebug(lcPanels) << openFailureLine;
         return false;
@@ -85,6 +92,10 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
         return false;
     }
     settings = PanelStateFile::open(this, iniFileName);
+    saveTimer = new QTimer(this);
+    saveTimer->setSingleShot(true);
+    saveTimer->setInterval(kSaveDelayMs);
+    connect(saveTimer, &QTimer::timeout, this, &ModelPanel::writeStateFile);
     return true;
 }
 
@@ -193,30 +204,58 @@ void ModelPanel::showLevels()
         readout.label->setText(levelText(sampleOf(readout.level)));
 }
 
-bool ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)
+void ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)
 {
+    controls.assign(entries);
     restoring = true;
     PanelStateFile::load(*settings, entries);
     restoring = false;
-    return PanelStateFile::writeBack(*settings, entries);
+    if (PanelStateFile::writeBack(*settings, entries))
+        writeStateFile();
+}
+
+void ModelPanel::resendControls()
+{
+    restoring = true;
+    for (const PanelStateFile::Entry& entry : controls) {
+        if (entry.button)
+            entry.button->setValue(entry.button->status);
+        else
+            entry.knob->setValue(entry.knob->value);
+    }
+    restoring = false;
 }
 
 void ModelPanel::storeButton(const char* key, const Button* control)
 {
     if (!restoring)
-        settings->setValue(key, control->status);
+        unsaved.insert(key, control->status);
 }
 
 void ModelPanel::storeDial(const char* key, const Knob* control)
 {
     if (!restoring)
-        settings->setValue(key, control->value);
+        unsaved.insert(key, control->value);
 }
 
-bool ModelPanel::flushStateFile()
+void ModelPanel::requestSave()
 {
-    if (restoring)
-        return false;
-    settings->sync();
-    return true;
+    if (!restoring && !saveTimer->isActive())
+        saveTimer->start();
+}
+
+// Values reach the settings object only here: given earlier, it would write
+// them itself on the next pass of the event loop, once per change.
+void ModelPanel::writeStateFile()
+{
+    saveTimer->stop();
+    for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it)
+        settings->setValue(it.key(), it.value());
+    unsaved.clear();
+    if (!SaveFailureNotice::instance().sync(settings)) {
+        qCDebug(lcPanels) << "Failed to save control states to" << settings->fileName() << settings->status();
+        return;
+    }
+    if (savedLine)
+        qCDebug(lcPanels) << savedLine;
 }

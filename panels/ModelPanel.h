@@ -3,8 +3,10 @@
 #include "driver/MixerRecords.h"
 #include "panels/PanelStateFile.h"
 
+#include <QMap>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 #include <QWidget>
 
 #include <initializer_list>
@@ -94,15 +96,21 @@ protected:
 
     // Restores every control from the ini file (PanelStateFile::load). The
     // handlers it runs send the stored state to the device but leave the
-    // file alone; it is written back afterwards only where it differs. True
-    // when it was written, so the model flushes it once.
-    bool restoreControls(std::initializer_list<PanelStateFile::Entry> entries);
-    // A handler's write of its control's state, and the flush after it;
-    // neither does anything while the controls are being restored.
+    // file alone; it is written back afterwards, at once, only where it
+    // differs. The controls are kept, in this order, to be sent again after
+    // the channel reconnected.
+    void restoreControls(std::initializer_list<PanelStateFile::Entry> entries);
+    // A handler's write of its control's state, and the request to save it;
+    // neither does anything while the controls are being restored or sent
+    // again. A burst of changes (a drag, a wheel) is written once, as its
+    // last state, 50 ms after its first change, and no later than the
+    // panel's end.
     void storeButton(const char* key, const Button* control);
     void storeDial(const char* key, const Knob* control);
-    bool flushStateFile();
+    void requestSave();
 
+    // Logged after each successful write, when set.
+    const char* savedLine = nullptr;
     _MIXER_FADER_DATA mixerData {};
     _MIXER_METER_DATA meterData {};
     QSettings* settings = nullptr;
@@ -116,8 +124,14 @@ private:
 
     int sampleOf(Level level) const;
     void showLevels();
+    // The device missed what was sent while the channel was lost.
+    void resendControls();
+    void writeStateFile();
 
     bool restoring = false;
+    std::vector<PanelStateFile::Entry> controls;
+    QMap<QString, QVariant> unsaved;
+    QTimer* saveTimer = nullptr;
     std::vector<LevelReadout> levelReadouts;
     bool metersRead = false;
 };

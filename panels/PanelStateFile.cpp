@@ -8,6 +8,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cmath>
+
 namespace PanelStateFile {
 
 QSettings* open(QWidget* panel, const QString& fileName)
@@ -17,13 +20,29 @@ QSettings* open(QWidget* panel, const QString& fileName)
     return new QSettings(dir + fileName, QSettings::IniFormat, panel);
 }
 
+namespace {
+
+// A stored dial value that is no finite number gives the key's default: text
+// read as 0 would turn a silent volume up to unity. A number beyond any
+// knob's range is bounded before rounding, so it cannot overflow.
+int dialValue(const QVariant& stored, int fallback)
+{
+    bool isNumber = false;
+    const double number = stored.toDouble(&isNumber);
+    if (!isNumber || !std::isfinite(number))
+        return fallback;
+    return qRound(std::clamp(number, -1e6, 1e6));
+}
+
+} // namespace
+
 void load(QSettings& settings, std::initializer_list<Entry> entries)
 {
     for (const Entry& entry : entries) {
         if (entry.button)
             entry.button->setValue(settings.value(entry.key, false).toBool());
         else
-            entry.knob->setValue(settings.value(entry.key, entry.fallback).toInt());
+            entry.knob->setValue(dialValue(settings.value(entry.key, entry.fallback), entry.fallback));
     }
     qCDebug(lcPanels) << "已从配置文件加载控件状态";
 }

@@ -100,5 +100,5 @@ void SingleInputPanel::headphoneDimButtonClick(int state)
 
 void SingleInputPanel::saveControlStates()
 {
-    flushStateFile();
+    requestSave();
 }

@@ -35,13 +35,11 @@ void kq::readMeterDataFromDriver()
 // sent unmuted or undimmed first.
 void kq::loadControlStates()
 {
-    const bool written = restoreControls({
+    restoreControls({
         button(kDirectKey, directButton),
         dial(kMicKey, micKnob, 0),
         button(kHeadphoneMuteKey, headphoneMuteButton),
         button(kHeadphoneDimKey, headphoneDimButton),
         dial(kHeadphoneKey, headphoneKnob, -80),
     });
-    if (written)
-        saveControlStates();
 }

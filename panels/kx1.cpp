@@ -100,7 +100,7 @@ void kx1::readMeterDataFromDriver()
 // sent unmuted or undimmed first.
 void kx1::loadControlStates()
 {
-    const bool written = restoreControls({
+    restoreControls({
         button(kInstrumentKey, micInstrButton),
         button(kPad20dBKey, mic20dBButton),
         button(kPhantom48VKey, mic48VButton),
@@ -111,6 +111,4 @@ void kx1::loadControlStates()
         dial(kHeadphoneKey, headphoneKnob, -80),
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
     });
-    if (written)
-        saveControlStates();
 }

@@ -52,6 +52,7 @@ const kx2::OutputPath kx2::headphonePath { 4, "Headphone Knob value changed:", "
 
 kx2::kx2()
 {
+    savedLine = "控件状态已保存到配置文件";
     if (!openDevice("Failed to create device in kx2.", { 1, 2, 5, 6 }, "/kx2.ini"))
         return;
     buildLayout();
@@ -234,7 +235,7 @@ void kx2::readMeterDataFromDriver()
 // level is never sent unmuted or undimmed first.
 void kx2::loadControlStates()
 {
-    const bool written = restoreControls({
+    restoreControls({
         button(kMicKeys[0].pad20dB, mic1.pad20dBButton),
         button(kMicKeys[0].phantom48V, mic1.phantom48VButton),
         button(kMicKeys[0].direct, mic1.directButton),
@@ -252,8 +253,6 @@ void kx2::loadControlStates()
         dial(kPhoneToHeadphoneKey, phoneToHeadphoneKnob, 0),
         dial(kPhoneToSpeakerKey, phoneToSpeakerKnob, 0),
     });
-    if (written)
-        saveControlStates();
 }
 
 void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimmed)
@@ -268,6 +267,5 @@ void kx2::sendOutputVolume(const OutputPath& path, int dB, bool muted, bool dimm
 
 void kx2::saveControlStates()
 {
-    if (flushStateFile())
-        qCDebug(lcPanels) << "控件状态已保存到配置文件";
+    requestSave();
 }

@@ -17,6 +17,7 @@ struct IoControlResult {
     bool ok = false;                 // the driver call returned TRUE
     std::uint32_t error = 0;         // Windows error number when !ok
     std::uint32_t bytesReturned = 0; // bytes the driver reports, at most the output capacity
+    bool channelLost = false;        // the handle fails every later call: open the device again
 };
 
 // CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -4,6 +4,7 @@
 #include "platform/NamedPipe.h"
 #include "resources/AppIcon.h"
 #include "settings/ThreadSettingsPip.h"
+#include "tray/SaveFailureNotice.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -201,15 +202,18 @@ void Settings::showApplied(QComboBox* box)
 
 void Settings::saveControlStates()
 {
-    settingsStore->sync();
+    SaveFailureNotice::instance().sync(settingsStore);
 }
 
 void Settings::store(const QString& key, const QComboBox* box, const char* savedMessage)
 {
     rememberApplied(box);
-    if (settingsStore->value(key).toString() != box->currentText()) {
+    if (settingsStore->value(key).toString() != box->currentText())
         settingsStore->setValue(key, box->currentText());
-        settingsStore->sync();
+    // Unchanged, a sync writes nothing; after a failure it tries again.
+    if (!SaveFailureNotice::instance().sync(settingsStore)) {
+        qCDebug(lcSettings) << "Failed to save settings to" << settingsStore->fileName() << settingsStore->status();
+        return;
     }
     qCDebug(lcSettings) << savedMessage << box->currentText();
 }

@@ -152,3 +152,13 @@ void TrayIcon::setpng(const QString& path)
     setIcon(QIcon(nativePath));
     setToolTip(tr("Application Tray"));
 }
+
+void TrayIcon::tellChangesNotKept(const QString& fileName, QSettings::Status status)
+{
+    const QString why = status == QSettings::FormatError ? tr("文件格式有误")
+                                                         : tr("文件或其所在的文件夹无法写入（磁盘已满、只读或不是文件）");
+    showMessage(tr("更改未保存"),
+                tr("%1 无法保存：%2。声卡已采用更改，但下次启动时不会恢复。每次更改时都会重试。")
+                    .arg(QDir::toNativeSeparators(fileName), why),
+                QSystemTrayIcon::Warning);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -32,6 +33,9 @@ public:
     void clickCallback(QSystemTrayIcon::ActivationReason reason);
     void openSoundPannel();
     void refreshDeviceList();
+    // One message, not a box per change: the file keeps failing quietly
+    // after it (SaveFailureNotice).
+    void tellChangesNotKept(const QString& fileName, QSettings::Status status);
 
 private:
     void createTrayMenu();

@@ -34,7 +34,9 @@ IoControlResult failed(std::uint32_t error)
 IoControlResult broken(int fd, std::uint32_t error)
 {
     posix::shutdownSocket(fd);
-    return failed(error);
+    IoControlResult result = failed(error);
+    result.channelLost = true;
+    return result;
 }
 
 } // namespace

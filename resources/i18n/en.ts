@@ -139,6 +139,22 @@
 <context>
     <name>TrayIcon</name>
     <message>
+        <source>文件格式有误</source>
+        <translation>the file is malformed</translation>
+    </message>
+    <message>
+        <source>文件或其所在的文件夹无法写入（磁盘已满、只读或不是文件）</source>
+        <translation>the file or its folder cannot be written (disk full, read-only, or not a file)</translation>
+    </message>
+    <message>
+        <source>更改未保存</source>
+        <translation>Changes not saved</translation>
+    </message>
+    <message>
+        <source>%1 无法保存：%2。声卡已采用更改，但下次启动时不会恢复。每次更改时都会重试。</source>
+        <translation>%1 cannot be saved: %2. The interface took your changes, but the next start will not restore them. Each change tries again.</translation>
+    </message>
+    <message>
         <source>主窗口</source>
         <translation>Main Window</translation>
     </message>

@@ -237,6 +237,32 @@ private slots:
         QCOMPARE(log->lines().last(), "Open device \\\\.\\KestrumAudioBus15 failed, error: 2");
     }
 
+    // A channel the device dropped opens the device again on its next call,
+    // and tells its owner then; until a device opens each call fails. A
+    // channel closed by its owner stays closed.
+    void droppedChannelOpensAgainOnItsNextCall()
+    {
+        KestrumIoControl io;
+        int reconnects = 0;
+        io.setReconnectedHandler([&reconnects] { ++reconnects; });
+        unsigned int pid = 0;
+        QVERIFY(io.createDevice() && sim->command({ "unplug" }));
+        QVERIFY(!io.io_get_device_pid(pid));
+        log->clear();
+        QVERIFY(!io.io_get_device_pid(pid));
+        QCOMPARE(log->lines().filter("failed, error: 2").size(), 16);
+        QVERIFY(sim->command({ "plug" }));
+        QVERIFY(io.io_get_device_pid(pid) && io.io_stop_all_audio());
+        QCOMPARE(pid, 2u);
+        QCOMPARE(reconnects, 1);
+        QCOMPARE(sim->calls().size(), 2);
+
+        QVERIFY(sim->command({ "unplug" }) && !io.io_stop_all_audio() && sim->command({ "plug" }));
+        io.closeHandle();
+        QVERIFY(!io.io_stop_all_audio());
+        QCOMPARE(reconnects, 1);
+    }
+
     void levelConversions()
     {
         const std::pair<double, double> gains[] = {

@@ -11,12 +11,15 @@
 #include "sim/MixerRecord.h"
 #include "sim/ReceivedUsbPacket.h"
 #include "tests/support/DeviceFixture.h"
+#include "tray/SaveFailureNotice.h"
 
 #include <QAccessible>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -128,12 +131,18 @@ private slots:
     void panelStaysEmptyWhenTheDeviceCannotBeUsed();
     void shownPanelIsLaidOutAndShowsLevels_data();
     void shownPanelIsLaidOutAndShowsLevels();
+    void burstOfStepsIsWrittenOnceAsItsLast();
+    void unsavableFileIsToldOnceAndRetried_data();
+    void unsavableFileIsToldOnceAndRetried();
+    void lostReplyReconnectsAndSendsAgain_data();
+    void lostReplyReconnectsAndSendsAgain();
 
 private:
     bool start(const QString& model, const QStringList& simCommands = {});
     QStringList deviceCalls(bool records = false);
     QList<MixerRecord> mixerRecords();
     QStringList view(const QStringList& expected);
+    void set(const QString& step);
 
     // Made once the test library has installed its message handler, so that
     // the fixture's log capture comes after it.
@@ -214,6 +223,17 @@ QStringList TestPanels::view(const QStringList& expected)
     return found;
 }
 
+// "<control>=<value>" sets a knob, "<control>" switches a button, as an
+// assistive tool's user does.
+void TestPanels::set(const QString& step)
+{
+    QAccessibleInterface* control = QAccessible::queryAccessibleInterface(named(panel.get(), step.section('=', 0, 0)));
+    if (step.contains('='))
+        control->valueInterface()->setCurrentValue(step.section('=', 1).toInt());
+    else
+        control->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
 void TestPanels::connectSendsTheStoredStateNeverLouder_data()
 {
     QTest::addColumn<QString>("model");
@@ -228,7 +248,7 @@ void TestPanels::connectSendsTheStoredStateNeverLouder_data()
     QTest::newRow("KX2 first start")
         << "KX2" << QVariantMap {}
         << QStringList { "ini/Dial/SpeakerValue=-80", "ini/Dial/HeadphoneValue=-80", "ini/Button/HeadphoneDimIsChecked=false", "ini/Dial/OtgToSPValue=0",
-                         "reads/Mic 2 gain=0 dB", gainIs(0, 0.0), gainIs(2, 1.0), gainIs(3, 1.0), gainIs(5, 0.0) }
+                         "reads/Mic 2 gain=9 dB", gainIs(0, 0.0), gainIs(2, 1.0), gainIs(3, 1.0), gainIs(5, 0.0) }
             + unityCells({ "100,0", "101,1", "132,0", "133,1", "64,2", "65,3", "68,2", "69,3" })
         << QStringList { "output volume ch 1 = 100", "output volume ch 2 = 100", "output volume ch 5 = 100", "output volume ch 6 = 100", "20dB pad ch 1 off",
                          "48V ch 1 off", "mixer", "mic volume ch 1 = 0", "mic volume ch 2 = 0", "20dB pad ch 2 off", "48V ch 2 off" } + QStringList(9, "mixer")
@@ -272,6 +292,12 @@ void TestPanels::connectSendsTheStoredStateNeverLouder_data()
                          { "Button/HeadphoneMuteIsChecked", false }, { "Button/HeadphoneDimIsChecked", true } }
         << QStringList { "ini/Dial/MicValue=13", "micGain/1=26", cellIs(64, 0, 0.0), cellIs(65, 1, 0.0), cellIs(64, 2, 1.0), cellIs(65, 3, 1.0),
                          gainIs(0, gainOf(-23)), gainIs(1, gainOf(-23)) } << QStringList() << 0;
+    // What is no finite number loads as the key's default, never as unity,
+    // and is written back; a fraction is rounded.
+    QTest::newRow("KX2 stored, unreadable")
+        << "KX2" << QVariantMap { { "Dial/SpeakerValue", "loud" }, { "Dial/HeadphoneValue", "nan" }, { "Dial/Mic2Value", "inf" }, { "Dial/OtgToSPValue", "-30.4" } }
+        << QStringList { "ini/Dial/SpeakerValue=-80", "ini/Dial/HeadphoneValue=-80", "ini/Dial/Mic2Value=0", "ini/Dial/OtgToSPValue=-30", gainIs(0, 0.0),
+                         gainIs(5, 0.0), cellIs(64, 2, gainOf(-30)) } << QStringList() << 1;
     // The other way round: each output's MUTE and DIM come before its volume.
     QTest::newRow("KX2 stored, speaker dimmed") << "KX2" << QVariantMap { { "Dial/SpeakerValue", -2 }, { "Button/SpeakerDimIsChecked", true },
                                                                           { "Dial/HeadphoneValue", -5 }, { "Button/HeadphoneMuteIsChecked", true } }
@@ -307,9 +333,8 @@ void TestPanels::connectSendsTheStoredStateNeverLouder()
             QVERIFY2(record.outputGain(k) <= records.last().outputGain(k), qPrintable(QString("output gain %1").arg(k)));
     }
     // Meters are read twice a second for the panel's whole life.
-    const auto* meterTimer = panel->findChild<QTimer*>();
-    QVERIFY(meterTimer && meterTimer->isActive());
-    QCOMPARE(meterTimer->interval(), 500);
+    const QList<QTimer*> timers = panel->findChildren<QTimer*>();
+    QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive() && timer->interval() == 500; }));
 
     // Connected again, the same state goes out, and the file, which now holds
     // what the controls hold, is left alone.
@@ -405,21 +430,15 @@ void TestPanels::controlsReachTheDeviceAndTheFile()
     device->log().clear();
     if (!refused.isEmpty())
         QVERIFY(device->sim().command({ "fail", refused, "always" }));
-    for (const QString& step : steps.split(';')) {
-        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(named(panel.get(), step.section('=', 0, 0)));
-        if (step.contains('='))
-            control->valueInterface()->setCurrentValue(step.section('=', 1).toInt());
-        else
-            control->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    }
+    for (const QString& step : steps.split(';'))
+        set(step);
     const QStringList iniEntries = expected.filter("ini/");
-    QCOMPARE(view(iniEntries), iniEntries);
+    QTRY_COMPARE_WITH_TIMEOUT(view(iniEntries), iniEntries, 500);
     if (refused.isEmpty()) {
         QCOMPARE(device->log().lines().filter("Failed"), QStringList());
     } else {
         QVERIFY(device->sim().command({ "fail", "all", "off" }));
-        const QString other = model == "KX2" ? "Mic 2 direct monitoring" : "Mic direct monitoring";
-        QAccessible::queryAccessibleInterface(named(panel.get(), other))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        set(model == "KX2" ? "Mic 2 direct monitoring" : "Mic direct monitoring");
     }
     QCOMPARE(view(expected), expected);
     if (logged.startsWith('!'))
@@ -465,20 +484,23 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("levels"); // meter entries 0 to 3
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("captions"); // every text beside the controls, in order
+    const QStringList kx2Captions = { "MIC1", "Gain", "MIC2", "Gain", "SPEAKER", "Volume", "Phone To SP Volume", "HEADPHONE", "Volume", "Phone To HP Volume" };
 
     QTest::newRow("KX2 half and a hundredth") << "KX2" << "1073741824 21474836 1073741824 0"
-                                              << QStringList { "Mic 1 level=-6.0 dB", "Mic 2 level=-40.0 dB", "Phone input level=-12.0 dB", "Phone input level=-12.0 dB" };
+                                              << QStringList { "Mic 1 level=-6.0 dB", "Mic 2 level=-40.0 dB", "Phone input level=-12.0 dB", "Phone input level=-12.0 dB" } << kx2Captions;
     QTest::newRow("KX2 one and zero") << "KX2" << "1 0 0 0"
-                                      << QStringList { "Mic 1 level=-186.6 dB", "Mic 2 level=-inf dB", "Phone input level=-inf dB", "Phone input level=-inf dB" };
+                                      << QStringList { "Mic 1 level=-186.6 dB", "Mic 2 level=-inf dB", "Phone input level=-inf dB", "Phone input level=-inf dB" } << kx2Captions;
     // The phone input averages the magnitudes of its two samples, truncated.
     QTest::newRow("KX2 opposite-sign phone") << "KX2" << "1000 -2000 1073741824 -1073741824"
-                                             << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" };
+                                             << QStringList { "Mic 1 level=-126.6 dB", "Mic 2 level=-120.6 dB", "Phone input level=-6.0 dB", "Phone input level=-6.0 dB" } << kx2Captions;
     QTest::newRow("KX2 phone mean truncated") << "KX2" << "0 1 3 -2"
-                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" };
+                                              << QStringList { "Mic 1 level=-inf dB", "Mic 2 level=-186.6 dB", "Phone input level=-180.6 dB", "Phone input level=-180.6 dB" } << kx2Captions;
     QTest::newRow("KX2 lowest samples") << "KX2" << "-2147483648 -1 -2147483648 -2147483648"
-                                        << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" };
-    QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" };
-    QTest::newRow("KQ") << "KQ" << "21474836 1073741824 0 0" << QStringList { "Mic level=-40.0 dB" };
+                                        << QStringList { "Mic 1 level=0.0 dB", "Mic 2 level=-186.6 dB", "Phone input level=0.0 dB", "Phone input level=0.0 dB" } << kx2Captions;
+    QTest::newRow("KX1") << "KX1" << "1073741824 5 2147483647 2147483647" << QStringList { "Mic level=-6.0 dB", "Phone input level=0.0 dB" }
+                        << QStringList { "MIC", "Gain", "HEADPHONE", "Volume", "Phone To HP Volume" };
+    QTest::newRow("KQ") << "KQ" << "21474836 1073741824 0 0" << QStringList { "Mic level=-40.0 dB" } << QStringList { "MIC", "Gain", "HEADPHONE", "Volume" };
 }
 
 // Every widget of a shown panel is placed by its layout, inside the panel,
@@ -490,6 +512,7 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     QFETCH(QString, model);
     QFETCH(QString, levels);
     QFETCH(QStringList, expected);
+    QFETCH(QStringList, captions);
 
     QVERIFY(start(model, { "meter " + levels }));
     QWidget window;
@@ -502,6 +525,12 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     window.show();
     QCOMPARE(readouts(shown), expected);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QStringList texts;
+    for (QLabel* label : shown->findChildren<QLabel*>()) {
+        if (label->accessibleDescription().isEmpty())
+            texts << label->text();
+    }
+    QCOMPARE(texts, captions);
     const QList<QWidget*> widgets = shown->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* widget : widgets) {
         QVERIFY(laysOut(shown->layout(), widget));
@@ -527,6 +556,105 @@ void TestPanels::shownPanelIsLaidOutAndShowsLevels()
     QCOMPARE(readouts(shown), reading("-186.6 dB"));
     window.show();
     QCOMPARE(readouts(shown), reading("-6.0 dB"));
+}
+
+// A drag or a wheel costs the GUI one write, of the last value, soon after;
+// MUTE, which sets the volume again, one too; and what is still to be
+// written when the panel goes is written then.
+void TestPanels::burstOfStepsIsWrittenOnceAsItsLast()
+{
+    QVERIFY(start("KX2"));
+    device->log().clear();
+    for (int dB = -60; dB <= -20; ++dB)
+        set(QString("Headphone volume=%1").arg(dB));
+    QTRY_COMPARE_WITH_TIMEOUT(view({ "ini/Dial/HeadphoneValue" }), QStringList { "ini/Dial/HeadphoneValue=-20" }, 500);
+    set("Speaker mute");
+    QTRY_COMPARE_WITH_TIMEOUT(device->log().count(kSaved), 2, 500);
+    set("Speaker volume=-9");
+    set("Mic 1 48V");
+    panel.reset();
+    QCOMPARE(device->log().count(kSaved), 3);
+    QCOMPARE(view({ "ini/Dial/SpeakerValue", "ini/Button/Mic148VIsChecked" }), QStringList({ "ini/Dial/SpeakerValue=-9", "ini/Button/Mic148VIsChecked=true" }));
+}
+
+void TestPanels::unsavableFileIsToldOnceAndRetried_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("knob");
+    QTest::addColumn<QString>("sent");  // the knob at 4, as the device has it
+    QTest::addColumn<QString>("other"); // a key written while the file could not be
+    QTest::newRow("KX2") << "KX2" << "Headphone volume" << gainIs(4, gainOf(4)) << "ini/Dial/OtgToSPValue=0";
+    QTest::newRow("KQ") << "KQ" << "Mic gain" << "micGain/1=8" << "ini/Dial/HeadphoneValue=-80";
+}
+
+// A directory where the file belongs stops every write, whoever runs the
+// test. The device still gets each change; the user is told once, the log
+// says every time and never "saved"; once the file can be written again,
+// the next change writes everything.
+void TestPanels::unsavableFileIsToldOnceAndRetried()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, knob);
+    QFETCH(QString, sent);
+    QFETCH(QString, other);
+
+    const QString file = DeviceFixture::iniPath(iniOf(model));
+    QSignalSpy told(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept);
+    QVERIFY(QDir().mkpath(file));
+    QVERIFY(start(model));
+    const QString failed = "Failed to save control states to";
+    QCOMPARE(device->log().lines().filter(failed).size(), 1);
+    for (int value : { 3, 4 }) {
+        set(knob + "=" + QString::number(value));
+        QTRY_COMPARE_WITH_TIMEOUT(device->log().lines().filter(failed).size(), value - 1, 500);
+    }
+    QCOMPARE(view({ sent }), QStringList { sent });
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().first().toString(), file);
+    QCOMPARE(device->log().count(kSaved), 0);
+
+    QVERIFY(QDir(file).removeRecursively());
+    set(knob + "=5");
+    const QStringList kept = { "ini/" + QString(model == "KX2" ? "Dial/HeadphoneValue" : "Dial/MicValue") + "=5", other };
+    QTRY_COMPARE_WITH_TIMEOUT(view(kept), kept, 500);
+    QCOMPARE(device->log().count(kSaved), model == "KX2" ? 1 : 0);
+
+    QVERIFY(QFile::remove(file) && QDir().mkpath(file));
+    set(knob + "=6");
+    QTRY_COMPARE_WITH_TIMEOUT(told.size(), 2, 500);
+    panel.reset();
+    QVERIFY(QDir(file).removeRecursively());
+}
+
+void TestPanels::lostReplyReconnectsAndSendsAgain_data()
+{
+    QTest::addColumn<QString>("late"); // the step whose reply comes late; none: a meter poll's
+    QTest::addColumn<QString>("after");
+    QTest::newRow("meter poll") << "" << "Headphone volume=-6";
+    QTest::newRow("mixer write") << "Headphone volume=-6" << "";
+}
+
+// The stand-in ends a connection that lost a reply. The next call opens the
+// device again, and the panel sends its whole state again, so nothing the
+// device missed stays missed, and later changes reach it.
+void TestPanels::lostReplyReconnectsAndSendsAgain()
+{
+    QFETCH(QString, late);
+    QFETCH(QString, after);
+
+    QVERIFY(start("KX2"));
+    set("Mic 1 gain=7");
+    QVERIFY(device->sim().command({ "slow", "2500" }));
+    if (late.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(device->log().contains("Failed to read meter data from driver."), 5000);
+    else
+        set(late);
+    QVERIFY(device->sim().command({ "slow", "0" }));
+    device->sim().clearRecord();
+    if (!after.isEmpty())
+        set(after);
+    QTRY_VERIFY_WITH_TIMEOUT(deviceCalls().contains("mic volume ch 1 = 14"), 3000);
+    QCOMPARE(view({ gainIs(4, gainOf(-6)) }), QStringList { gainIs(4, gainOf(-6)) });
 }
 
 QTEST_MAIN(TestPanels)

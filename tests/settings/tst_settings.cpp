@@ -6,12 +6,14 @@
 #include "settings/PipeASIO.h"
 #include "settings/Settings.h"
 #include "tests/support/DeviceFixture.h"
+#include "tray/SaveFailureNotice.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
@@ -157,6 +159,26 @@ private slots:
         QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }));
         QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=512", "[USB]", "LatencySize=24" }));
         QVERIFY(fixture->log().contains("USB延迟大小设置已保存： \"24\""));
+    }
+
+    // A file that cannot be written, whoever runs the test: the log says so
+    // and never "saved", the user is told once, and the next change once it
+    // can be written writes every choice.
+    void unsavableFileIsToldOnceAndRetried()
+    {
+        const QString file = DeviceFixture::iniPath("setting.ini");
+        QSignalSpy told(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept);
+        QVERIFY(QDir().mkpath(file));
+        connectDialog({ "set buffer-size 512", "set usb-latency 24" });
+        choose(BufferSize, "512");
+        choose(UsbLatency, "24");
+        QCOMPARE(fixture->log().lines().filter("Failed to save settings to").size(), 2);
+        QCOMPARE(fixture->log().lines().filter("设置已保存").size(), 0);
+        QCOMPARE(told.size(), 1);
+        QVERIFY(QDir(file).removeRecursively() && sim().command({ "set", "buffer-size", "1024" }));
+        choose(BufferSize, "1024");
+        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=1024", "[USB]", "LatencySize=24" }));
+        QVERIFY(fixture->log().contains("音频缓冲区大小设置已保存： \"1024\""));
     }
 
     // A refused change puts the box back to what the driver runs, and putting
