@@ -168,11 +168,31 @@ private slots:
         QVERIFY(!tray.toolTip().isEmpty());
     }
 
+    // The icon drawn for the size asked, or the next larger one brought down to it.
+    void theIconIsDrawnForTheSizeAsked_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("drawn");
+        QTest::newRow("smallest") << 16 << 16;
+        QTest::newRow("a tray's") << 22 << 22;
+        QTest::newRow("between") << 40 << 48;
+        QTest::newRow("largest") << 512 << 512;
+        QTest::newRow("beyond") << 600 << 512;
+    }
+    void theIconIsDrawnForTheSizeAsked()
+    {
+        QFETCH(int, size);
+        QFETCH(int, drawn);
+        const QImage file(QString(":/icons/hicolor/%1x%1/apps/com.kestrum.Panel.png").arg(drawn));
+        const auto format = QImage::Format_ARGB32_Premultiplied;
+        QCOMPARE(TrayIcon().icon().pixmap(size).toImage().convertToFormat(format),
+            file.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(format));
+    }
+
     // Closing windows never ends the program; quitting does, whatever they do.
     void quitEndsTheProgramWhateverTheWindowsDo()
     {
         TrayIcon tray;
-        QVERIFY(!tray.icon().isNull());
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
         // The version comes first, greyed out, and quitting is apart from the windows.
         QCOMPARE(tray.contextMenu()->actions().size(), 7);
