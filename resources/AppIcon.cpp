@@ -1,6 +1,7 @@
 #include "resources/AppIcon.h"
 
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 
@@ -38,7 +39,11 @@ QPixmap AppIcon::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state)
     if (side <= 0)
         return {};
     const auto drawn = std::find_if(kDrawnSizes.begin(), kDrawnSizes.end() - 1, [side](int s) { return s >= side; });
-    const QImage image(QStringLiteral(":/icons/hicolor/%1x%1/apps/com.kestrum.Panel.png").arg(*drawn));
+    // Read as the PNG it is: guessing the format would load every image
+    // format plugin to ask whether it reads the file.
+    QImageReader reader(QStringLiteral(":/icons/hicolor/%1x%1/apps/com.kestrum.Panel.png").arg(*drawn), "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
     if (image.isNull() || *drawn == side)
         return QPixmap::fromImage(image);
     return QPixmap::fromImage(image.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
