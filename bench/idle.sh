@@ -49,10 +49,12 @@ hwm_goal_kib=$((31 * 1024))
 cpu_goal_ms=$((seconds * 10))
 
 world=$(mktemp -d)
+# The desktop's programs, and the one being measured.
 pids=()
+measured=
 cleanup() {
     local pid
-    for pid in "${pids[@]}"; do
+    for pid in $measured "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -112,7 +114,8 @@ measure() {
     shift
     "$sim" clear > /dev/null
     env QT_QPA_PLATFORM="$platform" ${data_dirs:+"XDG_DATA_DIRS=$data_dirs"} "$@" > "$world/out" 2>&1 &
-    local pid=$!
+    measured=$!
+    local pid=$measured
     if [ "$1" = "$panel" ]; then
         # Found: the panel was built and sent its mixer record.
         await bash -c '"$1" report | grep -q "\"name\":\"io_set_mixer\""' _ "$sim"
@@ -132,6 +135,7 @@ measure() {
         "$("$sim" report | grep -o '"kind":"call"' | wc -l) $(status_kib "$pid" Threads)" >> "$world/results/$name"
     kill "$pid"
     wait "$pid" || true
+    measured=
 }
 
 mkdir "$world/results"
