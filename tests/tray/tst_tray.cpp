@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -185,8 +186,16 @@ private slots:
         QFETCH(int, drawn);
         const QImage file(QString(":/icons/hicolor/%1x%1/apps/com.kestrum.Panel.png").arg(drawn));
         const auto format = QImage::Format_ARGB32_Premultiplied;
-        QCOMPARE(TrayIcon().icon().pixmap(size).toImage().convertToFormat(format),
-            file.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(format));
+        const QImage expected = file.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(format);
+        const QIcon icon = TrayIcon().icon();
+        QCOMPARE(icon.pixmap(size).toImage().convertToFormat(format), expected);
+        // As a notification area draws it.
+        QImage painted(size, size, format);
+        painted.fill(Qt::transparent);
+        QPainter painter(&painted);
+        icon.paint(&painter, painted.rect());
+        painter.end();
+        QCOMPARE(painted, expected);
     }
 
     // Closing windows never ends the program; quitting does, whatever they do.
