@@ -1,24 +1,19 @@
 #pragma once
 
-#include <QIcon>
+#include <QIconEngine>
 
-// The program's icon, for its windows and the notification area: the icon
-// "com.kestrum.Panel" of the hicolor icon theme. The resource collection
-// carries it at every size it is shown at (":/icons/hicolor/", a place the
-// theme lookup always searches), and an installed copy lives in the
-// system's hicolor theme. A theme icon reads a size from its file only when
-// something asks for that size: a hidden window decodes nothing, and a tray
-// icon only the size its notification area shows.
-namespace AppIcon {
-
-inline QIcon icon()
+// The program's icon, for its windows and the notification area, read from
+// the resource collection (":/icons/hicolor/<n>x<n>/apps/", drawn at 16 to
+// 512 pixels) at the drawn size nearest above the one asked for, each time
+// it is asked: nothing stays decoded.
+class AppIcon : public QIconEngine
 {
-    // Windows and the offscreen platform name no icon theme, and a lookup
-    // without one finds nothing; a desktop's own theme is kept, as hicolor
-    // is the theme every other one falls back to.
-    if (QIcon::themeName().isEmpty())
-        QIcon::setThemeName("hicolor");
-    return QIcon::fromTheme("com.kestrum.Panel");
-}
+public:
+    static QIcon icon();
 
-} // namespace AppIcon
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override;
+    QIconEngine* clone() const override;
+};

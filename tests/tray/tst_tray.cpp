@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -168,11 +169,39 @@ private slots:
         QVERIFY(!tray.toolTip().isEmpty());
     }
 
+    // The icon drawn for the size asked, or the next larger one brought down to it.
+    void theIconIsDrawnForTheSizeAsked_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("drawn");
+        QTest::newRow("smallest") << 16 << 16;
+        QTest::newRow("a tray's") << 22 << 22;
+        QTest::newRow("between") << 40 << 48;
+        QTest::newRow("largest") << 512 << 512;
+        QTest::newRow("beyond") << 600 << 512;
+    }
+    void theIconIsDrawnForTheSizeAsked()
+    {
+        QFETCH(int, size);
+        QFETCH(int, drawn);
+        const QImage file(QString(":/icons/hicolor/%1x%1/apps/com.kestrum.Panel.png").arg(drawn));
+        const auto format = QImage::Format_ARGB32_Premultiplied;
+        const QImage expected = file.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(format);
+        const QIcon icon = TrayIcon().icon();
+        QCOMPARE(icon.pixmap(size).toImage().convertToFormat(format), expected);
+        // As a notification area draws it.
+        QImage painted(size, size, format);
+        painted.fill(Qt::transparent);
+        QPainter painter(&painted);
+        icon.paint(&painter, painted.rect());
+        painter.end();
+        QCOMPARE(painted, expected);
+    }
+
     // Closing windows never ends the program; quitting does, whatever they do.
     void quitEndsTheProgramWhateverTheWindowsDo()
     {
         TrayIcon tray;
-        QVERIFY(!tray.icon().isNull());
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
         // The version comes first, greyed out, and quitting is apart from the windows.
         QCOMPARE(tray.contextMenu()->actions().size(), 7);
