@@ -5,6 +5,7 @@
 #include "driver/UsbControlPacket.h"
 #include "platform/WinError.h"
 
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -60,10 +61,18 @@ constexpr double kMaxGain = 1.9952623149688795; // +6 dB
 // Opens and calls of this process that timed out; see timedOutCalls().
 unsigned int timeouts = 0;
 
+// Set by a time-out, cleared when the event loop runs again.
+bool deviceUnanswered = false;
+
 void countTimeout(std::uint32_t error)
 {
-    if (error == platform::winerror::kSemTimeout)
-        ++timeouts;
+    if (error != platform::winerror::kSemTimeout)
+        return;
+    ++timeouts;
+    if (deviceUnanswered)
+        return;
+    deviceUnanswered = true;
+    QTimer::singleShot(0, [] { deviceUnanswered = false; });
 }
 
 void logFirmwareReadFailure()
@@ -112,7 +121,9 @@ void KestrumIoControl::closeHandle()
 platform::IoControlResult KestrumIoControl::call(std::uint32_t code, const void* input, std::uint32_t inputLength,
                                                  void* output, std::uint32_t outputCapacity)
 {
-    if (channelLost)
+    if (deviceUnanswered)
+        return { false, platform::winerror::kSemTimeout };
+    if (channelLost && reconnects)
         reconnect();
     if (!isOpen())
         return {};
@@ -121,6 +132,12 @@ platform::IoControlResult KestrumIoControl::call(std::uint32_t code, const void*
     countTimeout(result.error);
     channelLost = result.channelLost;
     return result;
+}
+
+void KestrumIoControl::reconnectWhenLost(std::function<void()> handler)
+{
+    reconnects = true;
+    reconnected = std::move(handler);
 }
 
 // Until a device object opens again every call fails as on a closed channel,

@@ -16,9 +16,15 @@ class UsbControlPacket;
 //
 // Commands on a channel that is not open send nothing and fail. Reads store
 // into the caller's variable only when the driver call succeeded. A channel
-// that a late or malformed reply left unusable fails that call and opens the
-// device again on the next one; where a failed call leaves the handle
-// usable, as on Windows, it never needs to.
+// that a late or malformed reply left unusable fails that call and, when its
+// owner asked for it, opens the device again on the next one; where a failed
+// call leaves the handle usable, as on Windows, it never needs to. A channel
+// that does not reopen stays failed: the main window's watch counts on that
+// to notice a device that went away and came back.
+//
+// Once a call or an open has timed out, every channel leaves the device alone
+// until control is back in the event loop, so that one callback working
+// through several channels waits at most one call's limit.
 class KestrumIoControl
 {
 public:
@@ -36,10 +42,11 @@ public:
     // Opens the first device object of DeviceSymlinks that opens.
     bool createDevice();
     void closeHandle();
-    // Run inside the call that opened the device again: requests the device
-    // lost with the failed call (and any made while it could not be opened)
-    // are for the owner to send again.
-    void setReconnectedHandler(std::function<void()> handler) { reconnected = std::move(handler); }
+    // A lost channel opens the device again on its next call; reconnected
+    // runs inside that call: requests the device lost with the failed call
+    // (and any made while it could not be opened) are for the owner to send
+    // again.
+    void reconnectWhenLost(std::function<void()> handler = {});
 
     bool io_get_current_sample_rate(unsigned int* rate);
     unsigned int io_get_samplerate();
@@ -98,5 +105,6 @@ private:
 
     platform::DeviceHandle deviceHandle = platform::kInvalidDeviceHandle;
     bool channelLost = false;
+    bool reconnects = false;
     std::function<void()> reconnected;
 };

@@ -79,7 +79,7 @@ bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<i
                             const QString& iniFileName)
 {
     driver = new KestrumIoControl;
-    driver->setReconnectedHandler([this] { QTimer::singleShot(0, this, &ModelPanel::resendControls); });
+    driver->reconnectWhenLost([this] { QTimer::singleShot(0, this, &ModelPanel::resendControls); });
     if (!driver->createDevice()) {
         qCDebug(lcPanels) << openFailureLine;
         return false;

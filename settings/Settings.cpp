@@ -156,6 +156,7 @@ bool Settings::connect2Driver()
 {
     delete ioControl;
     ioControl = new KestrumIoControl;
+    ioControl->reconnectWhenLost();
     const bool opened = ioControl->createDevice();
     if (!opened)
         qCDebug(lcSettings) << "Settings dialog: failed to open the driver device.";
