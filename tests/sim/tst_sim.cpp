@@ -34,11 +34,6 @@ QByteArray request(quint32 code, const QByteArray& input = {}, quint32 capacity 
     return le(code) + le(announced < 0 ? input.size() : announced) + le(capacity) + input;
 }
 
-QByteArray getRate()
-{
-    return request(kGetSampleRate, {}, 4);
-}
-
 QByteArray refusal(quint32 error)
 {
     return le(0) + le(error) + le(0);
@@ -62,6 +57,7 @@ class TestSim : public QObject
     Q_OBJECT
 
     QJsonObject asio() { return sim->state()["asio"].toObject(); }
+    QByteArray getRate() { return request(kGetSampleRate, {}, 4); }
     int open() { return connectSeqPacket((env.baseDir() + "/KestrumAudioBus0").toStdString(), error); }
 
     // Sends message on fd, or on a connection of its own, and returns the
