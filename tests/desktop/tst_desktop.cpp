@@ -80,14 +80,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!xdotool({ "get_num_desktops" }).isEmpty(), 10000);
         // Now and then trayer's first window stays unmapped beside openbox; a
         // second start shows it.
-        const bool trayShown = retried(
-            [this] {
-                notificationArea.reset();
-                notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right",
-                    "--widthtype", "request", "--height", "32", "--transparent", "false", "--tint", "0x404040" });
-            },
-            [] { return !windows("--class", "trayer").isEmpty(); });
-        QVERIFY2(trayShown, "trayer did not show its notification area");
+        const auto startTray = [this] {
+            notificationArea.reset();
+            notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right", "--widthtype",
+                "request", "--height", "32", "--transparent", "false", "--tint", "0x404040" });
+        };
+        QVERIFY2(retried(startTray, [] { return !windows("--class", "trayer").isEmpty(); }), "trayer showed no notification area");
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
         // The interface language is pinned, so the run reads the same on any machine.
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "zh_CN");
@@ -108,8 +106,11 @@ private slots:
 
         // The window manager may still be busy with the activation when the
         // key comes, and then drops it: ask again.
-        QVERIFY(retried([this] { pressIn(mainWindow(), "alt+F4"); }, [this] { return mainWindow().isEmpty(); }));
-        QVERIFY(panelWindows().contains(trayIcon));
+        const auto close = [this] {
+            xdotool({ "windowactivate", "--sync", mainWindow() });
+            xdotool({ "key", "alt+F4" });
+        };
+        QVERIFY(retried(close, [this] { return mainWindow().isEmpty(); }) && panelWindows().contains(trayIcon));
         QCOMPARE(panel->process.state(), QProcess::Running);
     }
 
@@ -135,7 +136,8 @@ private slots:
         QString box;
         QTRY_VERIFY_WITH_TIMEOUT(!(box = windows("--name", "^Error$").value(0)).isEmpty(), 5000);
         screenshot("english-error-box");
-        pressIn(box, "Return");
+        xdotool({ "windowactivate", "--sync", box });
+        xdotool({ "key", "Return" });
         QTRY_VERIFY_WITH_TIMEOUT(windows("--name", "^Error$").isEmpty(), 5000);
     }
 
@@ -158,11 +160,6 @@ private:
     }
 
     void clickTrayIcon(const QString& button) { xdotool({ "mousemove", "--window", trayIcon, "8", "8", "click", button }); }
-    void pressIn(const QString& window, const QString& key)
-    {
-        xdotool({ "windowactivate", "--sync", window });
-        xdotool({ "key", key });
-    }
 
     // Opens the menu with a right click, sent again when a busy window manager
     // dropped it, and chooses an entry by keys: the version and the separator
