@@ -96,7 +96,8 @@ private slots:
     void iconOpensMainWindow()
     {
         findTrayIcon();
-        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 10000); // detection read the firmware
+        // Detection reads the firmware first.
+        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 10000);
         QCOMPARE(panelWindows(), QStringList { trayIcon });
         screenshot("started");
 

@@ -147,7 +147,8 @@ private slots:
     void pathMapping_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("below"); // empty: refused with error 123
+        // An empty `below`: refused with error 123.
+        QTest::addColumn<QString>("below");
         QTest::newRow("device") << "\\\\.\\KestrumAudioBus3" << "KestrumAudioBus3";
         QTest::newRow("pipe") << "\\\\.\\pipe\\KestrumASIOToPannel" << "pipe/KestrumASIOToPannel";
         QTest::newRow("UTF-8 1-3 bytes") << "\\\\.\\\u007f\u0080\u07ff\u0800\u4e2d\uffff" << "\u007f\u0080\u07ff\u0800\u4e2d\uffff";
@@ -173,7 +174,8 @@ private slots:
 
     void unsafeBase_data()
     {
-        QTest::addColumn<int>("mode"); // 0: given to another user; -1: replaced by a link to a private one
+        // Mode 0: given to another user; -1: replaced by a link to a private one.
+        QTest::addColumn<int>("mode");
         QTest::newRow("others write") << 0707;
         QTest::newRow("group writes") << 0770;
         QTest::newRow("other owner") << 0;
@@ -259,9 +261,11 @@ private slots:
 
     void replies_data()
     {
-        QTest::addColumn<Bytes>("reply"); // empty: none comes
-        QTest::addColumn<std::uint32_t>("err"); // 0: the call succeeds
-        QTest::addColumn<bool>("usable"); // the next call too
+        // No reply comes when it is empty; an error of 0 means success; usable:
+        // the next call succeeds too.
+        QTest::addColumn<Bytes>("reply");
+        QTest::addColumn<std::uint32_t>("err");
+        QTest::addColumn<bool>("usable");
         const Bytes good = encodeReply({ 1, 0, 2 }, "\x34\x12");
         QTest::newRow("answer") << good << 0u << true;
         QTest::newRow("refused") << encodeReply({ 0, 87, 0 }, nullptr) << 87u << true;

@@ -50,7 +50,8 @@ const QString kGetLat = "get_usb_buffer_size";
 // whether the box shows the choice and what setting.ini holds after it.
 struct Fail {
     Box which;
-    QString failing; // which call fails, and how often
+    // Which call fails, and how often.
+    QString failing;
     L calls;
     QString message;
     bool applied;
@@ -200,7 +201,8 @@ private slots:
             choose(c.box, c.refused);
             QCOMPARE(text(c.box), c.taken);
             const L done = calls();
-            QCOMPARE(done.at(done.size() - 2).section(' ', 0, 0), c.failing); // then the engine is restarted
+            // The refused call, then the engine is restarted.
+            QCOMPARE(done.at(done.size() - 2).section(' ', 0, 0), c.failing);
         }
     }
 
@@ -209,7 +211,8 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("runs");
         QTest::addColumn<QString>("size");
-        QTest::addColumn<QString>("lowered"); // the latency set first, if any
+        // The latency set first, if any.
+        QTest::addColumn<QString>("lowered");
         QTest::newRow("64 at 16") << "16" << "16" << "64" << "8";
         // The box may already show the cap while the driver runs more.
         QTest::newRow("64 at 16, 8 shown") << "8" << "16" << "64" << "8";
@@ -225,7 +228,8 @@ private slots:
         QFETCH(QString, size);
         QFETCH(QString, lowered);
         connectDialog({ "set usb-latency " + runs, "set buffer-size 192" });
-        choose(Latency, shown); // what the driver runs already: only a read
+        // What the driver runs already: only a read.
+        choose(Latency, shown);
         DeviceFixture::removeIni("setting.ini");
         sim().clearRecord();
 
@@ -335,13 +339,15 @@ private slots:
 
     void noDevice()
     {
-        openDialog(); // never connected: the dialog has no channel at all
+        // Never connected: the dialog has no channel at all.
+        openDialog();
         choose(Rate, "48000");
         choose(Safe, "Enabled");
         choose(Buffer, "64");
         choose(Latency, "32");
         QVERIFY(!pending());
-        QCOMPARE(log().count(failed("停止音频")), 3); // rate, safe mode, and latency after its ignored read
+        // Rate, safe mode, and latency after its ignored read.
+        QCOMPARE(log().count(failed("停止音频")), 3);
         QCOMPARE(log().count(failed("获取音频缓冲区大小")), 1);
         QVERIFY(sim().calls().isEmpty() && sim().state()["connections"].toInt() == 0);
         QCOMPARE(onDisk(), L());
@@ -355,7 +361,8 @@ private slots:
     {
         openDialog();
         QVERIFY(request({ "1", "2", "3", "4", "0" }));
-        QVERIFY(request({ "--hex", "0102" })); // missing bytes read as zeros
+        // Missing bytes read as zeros.
+        QVERIFY(request({ "--hex", "0102" }));
         QVERIFY(request({ "--length", "2000" }));
         QVERIFY(request({ "7", "8", "9", "10", "4294967295" }));
         QTRY_VERIFY(dialog->isVisible());
@@ -449,10 +456,12 @@ private slots:
         std::uint32_t length = 0;
         QVERIFY(platform::readPipe(client, buffer, sizeof buffer, length, error));
         QCOMPARE(QByteArray(buffer, int(length)), QByteArray("1"));
-        QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error)); // dropped
+        // One message, then the client is dropped.
+        QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error));
         platform::closePipe(client);
         platform::closePipe(platform::openPipe(path, error));
-        QVERIFY(!pipe.write("2")); // the client went before the message
+        // The client went before the message.
+        QVERIFY(!pipe.write("2"));
 
         pipe.close();
         pipe.close();

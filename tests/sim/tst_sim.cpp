@@ -112,7 +112,8 @@ private slots:
     void faults_data()
     {
         QTest::addColumn<L>("commands");
-        QTest::addColumn<Replies>("replies"); // to calls of io_get_sample_rate in a row
+        // Replies to calls of io_get_sample_rate in a row.
+        QTest::addColumn<Replies>("replies");
         const QByteArray rate = answer(le(48000));
         QTest::newRow("once") << L { "fail io_get_sample_rate once" } << Replies { refusal(31), rate, rate };
         QTest::newRow("N times, error") << L { "fail 0xFFDC2020 2 1167" } << Replies { refusal(1167), refusal(1167), rate };

@@ -80,7 +80,8 @@ private slots:
 
     void opens_data()
     {
-        QTest::addColumn<int>("action"); // an activation reason, or minus a menu entry
+        // An activation reason, or minus a menu entry.
+        QTest::addColumn<int>("action");
         QTest::addColumn<bool>("linked");
         QTest::addColumn<QString>("opens");
         QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true << "main window";
@@ -103,7 +104,8 @@ private slots:
         TrayIcon tray;
         if (linked) {
             tray.MainwindowInput(&mainWindow);
-            tray.MainwindowInput(nullptr); // leaves the link as it was
+            // Leaves the link as it was.
+            tray.MainwindowInput(nullptr);
             tray.setSettings(&settings);
         }
         settings.show();

@@ -141,7 +141,8 @@ TEST_F(Driver, CallsCarryTheirBytes)
         std::uint32_t code;
         Bytes input;
         std::uint32_t outputLength;
-        std::uint32_t error; // 0: the driver answers with output
+        // 0: the driver answers with output.
+        std::uint32_t error;
         Bytes output;
     };
     const Call calls[] = {
