@@ -58,7 +58,7 @@ struct Fail {
     L stored;
 };
 
-// What a failing sequence sets, by Box + 1: start-up sets the stored rate.
+// What a failing sequence sets, by Box + 1: start-up sets the default rate.
 const char* const kChoice[] = { "44100", "512", "32", "48000", "Enabled" };
 
 QString failed(const char* step)
