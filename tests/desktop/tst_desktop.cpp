@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -26,9 +27,20 @@ QString xdotool(const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-QStringList visibleWindows(const QString& by, const QString& pattern)
+QStringList windows(const QString& by, const QString& pattern)
 {
     return xdotool({ "search", "--onlyvisible", by, pattern }).split('\n', Qt::SkipEmptyParts);
+}
+
+// A step that a busy desktop may drop now and then is tried up to three times.
+bool retried(const std::function<void()>& step, const std::function<bool()>& done)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        step();
+        if (QTest::qWaitFor(done, 3000))
+            return true;
+    }
+    return false;
 }
 
 // A program on the display; stopped when it goes.
@@ -68,14 +80,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!xdotool({ "get_num_desktops" }).isEmpty(), 10000);
         // Now and then trayer's first window stays unmapped beside openbox; a
         // second start shows it.
-        bool trayShown = false;
-        for (int attempt = 0; attempt < 3 && !trayShown; ++attempt) {
+        const auto startTray = [this] {
             notificationArea.reset();
             notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right", "--widthtype",
                 "request", "--height", "32", "--transparent", "false", "--tint", "0x404040" });
-            trayShown = QTest::qWaitFor([] { return !visibleWindows("--class", "trayer").isEmpty(); }, 3000);
-        }
-        QVERIFY2(trayShown, "trayer did not show its notification area");
+        };
+        QVERIFY2(retried(startTray, [] { return !windows("--class", "trayer").isEmpty(); }), "trayer showed no notification area");
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
         // The interface language is pinned, so the run reads the same on any machine.
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "zh_CN");
@@ -83,10 +93,11 @@ private slots:
 
     // At start the program shows its tray icon alone; a click opens the main
     // window, and closing that only hides it.
-    void theIconOpensTheMainWindowAndClosingOnlyHidesIt()
+    void iconOpensMainWindow()
     {
         findTrayIcon();
-        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 10000); // detection read the firmware
+        // Detection reads the firmware first.
+        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 10000);
         QCOMPARE(panelWindows(), QStringList { trayIcon });
         screenshot("started");
 
@@ -96,20 +107,18 @@ private slots:
 
         // The window manager may still be busy with the activation when the
         // key comes, and then drops it: ask again.
-        bool hidden = false;
-        for (int attempt = 0; attempt < 3 && !hidden; ++attempt) {
+        const auto close = [this] {
             xdotool({ "windowactivate", "--sync", mainWindow() });
             xdotool({ "key", "alt+F4" });
-            hidden = QTest::qWaitFor([this] { return mainWindow().isEmpty(); }, 3000);
-        }
-        QVERIFY(hidden && panelWindows().contains(trayIcon));
+        };
+        QVERIFY(retried(close, [this] { return mainWindow().isEmpty(); }) && panelWindows().contains(trayIcon));
         QCOMPARE(panel->process.state(), QProcess::Running);
     }
 
-    void theMenuOpensTheSettingsAndQuits()
+    void menuSettingsAndQuit()
     {
         chooseFromMenu(2);
-        QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows("--name", "^Settings$").isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!windows("--name", "^Settings$").isEmpty(), 5000);
         screenshot("settings");
         chooseFromMenu(1);
         QTRY_COMPARE_WITH_TIMEOUT(panel->process.state(), QProcess::NotRunning, 10000);
@@ -120,17 +129,17 @@ private slots:
 
     // A new start gets past the marker the quit released; the sound panel's
     // entry finds no control.exe here and says so in an English box.
-    void aNewStartOnAnEnglishDesktopSpeaksEnglish()
+    void englishDesktop()
     {
         panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "en_US");
         findTrayIcon();
         chooseFromMenu(5);
         QString box;
-        QTRY_VERIFY_WITH_TIMEOUT(!(box = visibleWindows("--name", "^Error$").value(0)).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(box = windows("--name", "^Error$").value(0)).isEmpty(), 5000);
         screenshot("english-error-box");
         xdotool({ "windowactivate", "--sync", box });
         xdotool({ "key", "Return" });
-        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows("--name", "^Error$").isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(windows("--name", "^Error$").isEmpty(), 5000);
     }
 
 private:
@@ -140,8 +149,8 @@ private:
         QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(KESTRUM_SCREENSHOT_DIR).filePath(name)));
     }
 
-    QStringList panelWindows() { return visibleWindows("--class", "kestrum-panel"); }
-    QString mainWindow() { return visibleWindows("--name", "^Kestrum KX2 - FW: ").value(0); }
+    QStringList panelWindows() { return windows("--class", "kestrum-panel"); }
+    QString mainWindow() { return windows("--name", "^Kestrum KX2 - FW: ").value(0); }
 
     // At start the icon's own window, embedded in the notification area, is
     // the program's only one.
@@ -160,12 +169,7 @@ private:
     void chooseFromMenu(int entry)
     {
         const qsizetype before = panelWindows().size();
-        bool shown = false;
-        for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
-            clickTrayIcon("3");
-            shown = QTest::qWaitFor([&] { return panelWindows().size() > before; }, 3000);
-        }
-        QVERIFY(shown);
+        QVERIFY(retried([this] { clickTrayIcon("3"); }, [&] { return panelWindows().size() > before; }));
         screenshot("menu");
         xdotool(QStringList { "key", "--delay", "100" } + QStringList(entry, "Down") + QStringList { "Return" });
     }

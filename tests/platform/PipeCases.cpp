@@ -16,11 +16,11 @@ namespace {
 
 // Ends the case at the first check that fails; every case keeps the last
 // Windows error number in `error`.
-#define ENSURE(condition)                                                                                   \
-    do {                                                                                                    \
-        if (!(condition))                                                                                   \
-            return std::string(#condition) + " (line " + std::to_string(__LINE__) + ", error "              \
-                + std::to_string(error) + ")";                                                              \
+#define ENSURE(condition) \
+    do { \
+        if (!(condition)) \
+            return std::string(#condition) + " (line " + std::to_string(__LINE__) + ", error " \
+                + std::to_string(error) + ")"; \
     } while (false)
 
 // Pipe handles are closed however a case ends.
@@ -69,7 +69,7 @@ bool takeClient(const Pipe& server, std::uint32_t& error)
 // The listener's request: five 32-bit words, the last asking for the settings window.
 const std::string kRequest("\x80\xbb\0\0\0\1\0\0\x10\0\0\0\x07\0\0\0\x01\0\0\0", 20);
 
-std::string messagesKeepTheirBoundariesUntilAPeerLeaves(const std::wstring& path)
+std::string boundaries(const std::wstring& path)
 {
     std::uint32_t error = 0;
     std::string message;
@@ -107,7 +107,7 @@ std::string messagesKeepTheirBoundariesUntilAPeerLeaves(const std::wstring& path
     return {};
 }
 
-std::string aClientThatCameAndWentLeavesItsMessages(const std::wstring& path)
+std::string cameAndWent(const std::wstring& path)
 {
     std::uint32_t error = 0;
     std::string message;
@@ -137,7 +137,7 @@ std::string aClientThatCameAndWentLeavesItsMessages(const std::wstring& path)
     return {};
 }
 
-std::string releasedWaitsEndAtOnceFromThenOn(const std::wstring& path)
+std::string releasedWaits(const std::wstring& path)
 {
     std::uint32_t error = 0;
     std::uint32_t waitError = 0;
@@ -175,9 +175,7 @@ std::string releasedWaitsEndAtOnceFromThenOn(const std::wstring& path)
 const std::vector<Case>& all()
 {
     static const std::vector<Case> cases = {
-        { "messagesKeepTheirBoundariesUntilAPeerLeaves", messagesKeepTheirBoundariesUntilAPeerLeaves },
-        { "aClientThatCameAndWentLeavesItsMessages", aClientThatCameAndWentLeavesItsMessages },
-        { "releasedWaitsEndAtOnceFromThenOn", releasedWaitsEndAtOnceFromThenOn },
+        { "boundaries", boundaries }, { "cameAndWent", cameAndWent }, { "releasedWaits", releasedWaits },
     };
     return cases;
 }

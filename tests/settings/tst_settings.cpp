@@ -24,34 +24,63 @@
 
 namespace {
 
+using L = QStringList;
+
 // The boxes in the order the dialog creates them.
-enum Box { BufferSize, UsbLatency, SampleRate, SafeMode, StartUp = -1 };
+enum Box { Buffer, Latency, Rate, Safe, StartUp = -1 };
 
-const QString kStopFailed = QStringLiteral("停止音频失败，可能是驱动未正确加载或设备未连接。");
-const QString kShownByAsio = QStringLiteral("Received signal from pipe thread to show settings window.");
-
+const QString kShown = "Received signal from pipe thread to show settings window.";
+const QString kWaiting = "ThreadSettingsPip is running waiting Asio Info...";
 // The phone-chip steps are USB control packets; byte 1 is the command.
-const QString kChipOff = QStringLiteral("usb 5e");
-const QString kChipOn = QStringLiteral("usb 5f");
+const QString kOff = "usb 5e";
+const QString kOn = "usb 5f";
 
 // Pauses are 100 ms sleeps and deferred steps 200 ms timers. The times are
 // taken where the sim receives the calls, so a late delivery of the earlier
 // call shortens a gap: a quarter of it is allowed for.
 constexpr qint64 kPauseUs = 75000;
-constexpr qint64 kDeferredUs = 150000;
+constexpr qint64 kDeferUs = 150000;
 
-QString describeCall(const QJsonObject& call)
+// Calls that most sequences make.
+const QString kStop = "stop_all_audio";
+const QString kRestart = "restart_audio";
+const QString kInit = "audio_init";
+const QString kGetSize = "get_buffer_size";
+const QString kGetLat = "get_usb_buffer_size";
+
+// A failing step's sequence: the calls that reached the driver, the log line,
+// whether the box shows the choice and what setting.ini holds after it.
+struct Fail {
+    Box which;
+    // Which call fails, and how often.
+    QString failing;
+    L calls;
+    QString message;
+    bool applied;
+    L stored;
+};
+
+// What a failing sequence sets, by Box + 1: start-up sets the default rate.
+const char* const kChoice[] = { "44100", "512", "32", "48000", "Enabled" };
+
+QString failed(const char* step)
 {
-    const QString name = call["name"].toString();
-    const QByteArray input = DeviceFixture::input(call);
-    if (name == "io_write_usb_control")
-        return "usb " + QString::fromLatin1(input.mid(1, 1).toHex());
-    if (input.size() == 4)
-        return name + " " + QString::number(qFromLittleEndian<quint32>(input.constData()));
-    return name;
+    return QString::fromUtf8(step) + "失败，可能是驱动未正确加载或设备未连接。";
+}
+
+// "name argument", without the "io_" every name starts with.
+QString describe(const QJsonObject& call)
+{
+    const QString name = call["name"].toString().mid(3);
+    const QByteArray in = DeviceFixture::input(call);
+    if (name == "write_usb_control")
+        return "usb " + QString::fromLatin1(in.mid(1, 1).toHex());
+    return in.size() == 4 ? name + " " + QString::number(qFromLittleEndian<quint32>(in.constData())) : name;
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Fail)
 
 class TestSettings : public QObject
 {
@@ -59,106 +88,101 @@ class TestSettings : public QObject
 
 private slots:
     // After the test framework took the message handler, so the log is captured.
-    void initTestCase() { fixture = std::make_unique<DeviceFixture>(); }
+    void initTestCase() { fx = std::make_unique<DeviceFixture>(); }
     void init()
     {
         DeviceFixture::removeIni("setting.ini");
-        fixture->log().clear();
+        log().clear();
     }
     void cleanup()
     {
         dialog.reset();
-        fixture->stopSim();
+        fx->stopSim();
     }
 
-    void startupAppliesTheStoredChoices_data()
+    void startup_data()
     {
         QTest::addColumn<QVariantMap>("stored");
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QStringList>("storedAfter");
+        QTest::addColumn<L>("want");
+        QTest::addColumn<L>("after");
         // The driver runs 8 frames, 256 samples and safe mode in every row.
-        const QStringList rate44100 { "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100", "io_set_wdm_num 4",
-                                      kChipOff, kChipOn, "io_audio_init" };
-        const QStringList buffer192 { "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_buffer_size 192",
-                                      "io_restart_audio" };
+        const L rate { "get_sample_rate", kStop, "set_sample_rate 44100", "set_wdm_num 4", kOff, kOn, kInit };
+        const L buffer { kGetSize, kGetLat, kStop, "set_buffer_size 192", kRestart };
         // Only the default buffer size differs from its box's first entry; only
         // the change the driver accepted is stored.
-        QTest::newRow("nothing stored") << QVariantMap() << buffer192 + rate44100 << QStringList({ "[Audio]", "BufferSize=192" });
-        QTest::newRow("latency raised, then lowered again for the buffer size")
+        QTest::newRow("nothing stored") << QVariantMap() << buffer + rate << L { "[Audio]", "BufferSize=192" };
+        QTest::newRow("latency up, then down for the size")
             << QVariantMap({ { "USB/LatencySize", "32" }, { "Audio/BufferSize", "64" } })
-            << QStringList({ "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio",
-                             "io_get_buffer_size", "io_get_usb_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio",
-                             "io_set_usb_buffer_size 8", "io_restart_audio", "io_stop_all_audio", "io_set_buffer_size 64",
-                             "io_restart_audio" }) + rate44100
-            << QStringList({ "[Audio]", "BufferSize=64", "[USB]", "LatencySize=8" });
+            << L { kGetLat, kStop, "set_usb_buffer_size 32", kRestart, kGetSize,
+                   kGetLat, kGetLat, kStop, "set_usb_buffer_size 8", kRestart,
+                   kStop, "set_buffer_size 64", kRestart } + rate
+            << L { "[Audio]", "BufferSize=64", "[USB]", "LatencySize=8" };
         // Loading runs the rate change; start-up adds nothing of its own.
         QTest::newRow("48000 Hz") << QVariantMap({ { "Audio/SampleRate", "48000" } })
-                                  << buffer192 + QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4",
-                                                               "io_audio_init", "io_get_sample_rate", kChipOff, kChipOn })
-                                  << QStringList({ "[Audio]", "BufferSize=192", "SampleRate=48000" });
+                                  << buffer + L { kStop, "set_sample_rate 48000", "set_wdm_num 4", kInit,
+                                                  "get_sample_rate", kOff, kOn }
+                                  << L { "[Audio]", "BufferSize=192", "SampleRate=48000" };
         // A value that is no entry changes nothing and is kept; one the box
         // shows already is applied all the same.
-        QTest::newRow("no entry, one shown")
-            << QVariantMap({ { "Audio/BufferSize", "100" }, { "USB/SlowMode", "Disabled" } })
-            << QStringList({ "io_stop_all_audio", "io_set_safe_mode_off", "io_restart_audio" }) + rate44100
-            << QStringList({ "[Audio]", "BufferSize=100", "[USB]", "SlowMode=Disabled" });
+        QTest::newRow("no entry, one shown") << QVariantMap({ { "Audio/BufferSize", "100" }, { "USB/SlowMode", "Disabled" } })
+                                             << L { kStop, "set_safe_mode_off", kRestart } + rate
+                                             << L { "[Audio]", "BufferSize=100", "[USB]", "SlowMode=Disabled" };
     }
 
-    void startupAppliesTheStoredChoices()
+    void startup()
     {
         QFETCH(QVariantMap, stored);
-        QFETCH(QStringList, calls);
-        QFETCH(QStringList, storedAfter);
+        QFETCH(L, want);
+        QFETCH(L, after);
         DeviceFixture::store("setting.ini", stored);
         connectDialog({ "set usb-latency 8", "set safe-mode on" });
         dialog->startSetup();
-        QTRY_VERIFY(!pendingSteps());
-        QCOMPARE(this->calls(), calls);
-        QCOMPARE(onDisk(), storedAfter);
+        QTRY_VERIFY(!pending());
+        QCOMPARE(calls(), want);
+        QCOMPARE(onDisk(), after);
     }
 
     // The interface came back from a reset at its own defaults while the
     // boxes still show the stored choices: the next connect puts them back.
-    void storedChoicesComeBackAfterADeviceReset()
+    void afterDeviceReset()
     {
         connectDialog();
-        choose(BufferSize, "64");
-        choose(SafeMode, "Enabled");
+        choose(Buffer, "64");
+        choose(Safe, "Enabled");
         sim().clearRecord();
-        choose(SampleRate, "48000");
+        choose(Rate, "48000");
         // Stored once the driver took the rate, before the deferred steps.
-        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=64", "SampleRate=48000", "[USB]", "LatencySize=8", "SlowMode=Enabled" }));
-        QTRY_VERIFY(!pendingSteps());
-        QCOMPARE(calls(), QStringList({ "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init",
-                                        kChipOff, kChipOn }));
-        QVERIFY(gapBeforeUs("io_set_sample_rate 48000") >= kPauseUs && gapBeforeUs("io_audio_init") >= kPauseUs);
-        QVERIFY(gapBeforeUs(kChipOff) >= kDeferredUs && gapBeforeUs(kChipOn) >= kDeferredUs);
+        QCOMPARE(onDisk(), L({ "[Audio]", "BufferSize=64", "SampleRate=48000", "[USB]", "LatencySize=8", "SlowMode=Enabled" }));
+        QTRY_VERIFY(!pending());
+        QCOMPARE(calls(), L({ kStop, "set_sample_rate 48000", "set_wdm_num 4", kInit, kOff, kOn }));
+        QVERIFY(gap("set_sample_rate 48000") >= kPauseUs && gap(kInit) >= kPauseUs);
+        QVERIFY(gap(kOff) >= kDeferUs && gap(kOn) >= kDeferUs);
 
         QVERIFY(sim().reset());
         sim().clearRecord();
         QVERIFY(dialog->connect2Driver());
         dialog->startSetup();
-        QTRY_VERIFY(!pendingSteps());
+        QTRY_VERIFY(!pending());
         const QJsonObject state = sim().state();
         QCOMPARE(state["bufferSize"].toInt(), 64);
         QCOMPARE(state["usbLatency"].toInt(), 8);
         QCOMPARE(state["safeMode"].toBool(), true);
         // The rate is the device's own default, so the calls show it was set,
         // with start-up's pauses.
-        QVERIFY(gapBeforeUs("io_set_sample_rate 48000") >= kPauseUs);
-        QVERIFY(gapBeforeUs(kChipOff) >= kDeferredUs && gapBeforeUs(kChipOn) >= kDeferredUs);
+        QVERIFY(gap("set_sample_rate 48000") >= kPauseUs);
+        QVERIFY(gap(kOff) >= kDeferUs && gap(kOn) >= kDeferUs);
     }
 
     // Nothing is sent, but it is the user's choice from now on.
-    void choosingWhatTheDriverRunsStoresWithoutSending()
+    void choiceTheDriverRuns()
     {
         DeviceFixture::store("setting.ini", { { "Audio/BufferSize", "256" } });
         connectDialog({ "set buffer-size 512", "set usb-latency 24" });
-        choose(BufferSize, "512");
-        choose(UsbLatency, "24");
-        QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }));
-        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=512", "[USB]", "LatencySize=24" }));
-        QVERIFY(fixture->log().contains("USB延迟大小设置已保存： \"24\""));
+        choose(Buffer, "512");
+        choose(Latency, "24");
+        QCOMPARE(calls(), L({ kGetSize, kGetLat }));
+        QCOMPARE(onDisk(), L({ "[Audio]", "BufferSize=512", "[USB]", "LatencySize=24" }));
+        QVERIFY(log().contains("USB延迟大小设置已保存： \"24\""));
     }
 
     // A file that cannot be written, whoever runs the test: the log says so
@@ -184,204 +208,195 @@ private slots:
     // A refused change puts the box back to what the driver runs, and putting
     // it back runs nothing. What the driver runs may have been taken without
     // a restart, or with nothing sent at all.
-    void aRefusedChangePutsTheBoxBack()
+    void refusalPutsBoxBack()
     {
         connectDialog();
-        struct Change { Box box; const char* failsAfter; const char* taken; const char* refused; const char* failing; };
-        for (const Change& change : { Change { SampleRate, "io_set_wdm_num", "48000", "44100", "io_set_sample_rate" },
-                                      Change { BufferSize, nullptr, "256", "1024", "io_set_buffer_size" },
-                                      Change { BufferSize, "io_restart_audio", "512", "1024", "io_set_buffer_size" },
-                                      Change { UsbLatency, "io_restart_audio", "24", "32", "io_set_usb_buffer_size" },
-                                      Change { SafeMode, "io_restart_audio", "Enabled", "Disabled", "io_set_safe_mode_off" } }) {
-            QVERIFY(!change.failsAfter || sim().command({ "fail", change.failsAfter, "once" }));
-            choose(change.box, change.taken);
-            QVERIFY(sim().command({ "fail", change.failing, "once" }));
-            choose(change.box, change.refused);
-            QCOMPARE(box(change.box)->currentText(), change.taken);
-            const QList<QJsonObject> record = sim().calls();
-            QCOMPARE(record.at(record.size() - 2)["name"].toString(), change.failing); // then the engine is restarted
+        struct Change { Box box; QString failsAfter, taken, refused, failing; };
+        for (const Change& c : { Change { Rate, "set_wdm_num", "48000", "44100", "set_sample_rate" },
+                                 Change { Buffer, {}, "256", "1024", "set_buffer_size" },
+                                 Change { Buffer, kRestart, "512", "1024", "set_buffer_size" },
+                                 Change { Latency, kRestart, "24", "32", "set_usb_buffer_size" },
+                                 Change { Safe, kRestart, "Enabled", "Disabled", "set_safe_mode_off" } }) {
+            QVERIFY(c.failsAfter.isEmpty() || sim().command({ "fail", c.failsAfter, "once" }));
+            choose(c.box, c.taken);
+            QVERIFY(sim().command({ "fail", c.failing, "once" }));
+            choose(c.box, c.refused);
+            QCOMPARE(text(c.box), c.taken);
+            const L done = calls();
+            // The refused call, then the engine is restarted.
+            QCOMPARE(done.at(done.size() - 2).section(' ', 0, 0), c.failing);
         }
     }
 
-    void bufferSizeChangeCapsTheUsbLatency_data()
+    void sizeCapsLatency_data()
     {
-        QTest::addColumn<QString>("latencyShown");
-        QTest::addColumn<int>("driverLatency");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("runs");
         QTest::addColumn<QString>("size");
-        QTest::addColumn<QString>("lowered"); // the latency set first, if any
-        QTest::newRow("64 at 16 frames") << "16" << 16 << "64" << "8";
+        // The latency set first, if any.
+        QTest::addColumn<QString>("lowered");
+        QTest::newRow("64 at 16") << "16" << "16" << "64" << "8";
         // The box may already show the cap while the driver runs more.
-        QTest::newRow("64 at 16 frames, 8 shown") << "8" << 16 << "64" << "8";
-        QTest::newRow("128 at 24 frames") << "24" << 24 << "128" << "16";
-        QTest::newRow("256 at 32 frames") << "32" << 32 << "256" << "24";
-        QTest::newRow("1024 at 8 frames") << "8" << 8 << "1024" << "";
+        QTest::newRow("64 at 16, 8 shown") << "8" << "16" << "64" << "8";
+        QTest::newRow("128 at 24") << "24" << "24" << "128" << "16";
+        QTest::newRow("256 at 32") << "32" << "32" << "256" << "24";
+        QTest::newRow("1024 at 8") << "8" << "8" << "1024" << "";
     }
 
-    void bufferSizeChangeCapsTheUsbLatency()
+    void sizeCapsLatency()
     {
-        QFETCH(QString, latencyShown);
-        QFETCH(int, driverLatency);
+        QFETCH(QString, shown);
+        QFETCH(QString, runs);
         QFETCH(QString, size);
         QFETCH(QString, lowered);
-        connectDialog({ QStringLiteral("set usb-latency %1").arg(driverLatency), "set buffer-size 192" });
-        choose(UsbLatency, latencyShown); // what the driver runs already: only a read
+        connectDialog({ "set usb-latency " + runs, "set buffer-size 192" });
+        // What the driver runs already: only a read.
+        choose(Latency, shown);
         DeviceFixture::removeIni("setting.ini");
         sim().clearRecord();
 
-        choose(BufferSize, size);
-        const QStringList lowering { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size " + lowered, "io_restart_audio" };
-        QCOMPARE(calls(), QStringList({ "io_get_buffer_size", "io_get_usb_buffer_size" }) + (lowered.isEmpty() ? QStringList() : lowering)
-                              + QStringList({ "io_stop_all_audio", "io_set_buffer_size " + size, "io_restart_audio" }));
-        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=" + size })
-                               + (lowered.isEmpty() ? QStringList() : QStringList({ "[USB]", "LatencySize=" + lowered })));
-        QCOMPARE(box(UsbLatency)->currentText(), lowered.isEmpty() ? latencyShown : lowered);
+        choose(Buffer, size);
+        const bool lowers = !lowered.isEmpty();
+        const L lowering { kGetLat, kStop, "set_usb_buffer_size " + lowered, kRestart };
+        QCOMPARE(calls(), L({ kGetSize, kGetLat }) + (lowers ? lowering : L())
+                              + L({ kStop, "set_buffer_size " + size, kRestart }));
+        QCOMPARE(onDisk(), L({ "[Audio]", "BufferSize=" + size }) + (lowers ? L({ "[USB]", "LatencySize=" + lowered }) : L()));
+        QCOMPARE(text(Latency), lowers ? lowered : shown);
     }
 
-    void failingStepEndsItsSequence_data()
+    void failingStep_data()
     {
-        QTest::addColumn<int>("which");
-        QTest::addColumn<QString>("choice");
-        QTest::addColumn<QString>("failing"); // which call fails, and how often
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("applied"); // the value reached the driver before the failure
-        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<Fail>("f");
         // Unless said otherwise, the last call fails once; a refusal after the
-        // audio stop brings the engine back with the calls in `then`.
-        const auto row = [](const char* name, Box which, const char* choice, const QStringList& calls, const char* failed,
-                            bool applied, const QStringList& stored = {}, const QString& failing = {}, const QStringList& then = {}) {
-            const QString last = calls.last().startsWith("usb") ? "io_write_usb_control" : calls.last().section(' ', 0, 0);
-            QTest::newRow(name) << int(which) << choice << (failing.isEmpty() ? last + " once" : failing) << calls + then
-                                << QString::fromUtf8(failed) + "失败，可能是驱动未正确加载或设备未连接。" << applied << stored;
+        // audio stop brings the engine back with the call `then`.
+        const auto row = [](const char* name, Box which, const L& calls, const char* step, bool applied, const QString& then = {},
+                            const L& stored = {}, const QString& failing = {}) {
+            const QString last = calls.last().startsWith("usb") ? "write_usb_control" : calls.last().section(' ', 0, 0);
+            QTest::newRow(name) << Fail { which, failing.isEmpty() ? last + " once" : failing, then.isEmpty() ? calls : calls + L(then),
+                                          failed(step), applied, stored };
         };
-        const QStringList init { "io_audio_init" };
-        const QStringList restart { "io_restart_audio" };
-        const QStringList rate { "io_stop_all_audio", "io_set_sample_rate 48000", "io_set_wdm_num 4", "io_audio_init", kChipOff };
-        row("rate: stop", SampleRate, "48000", rate.mid(0, 1), "停止音频", false);
-        row("rate: set", SampleRate, "48000", rate.mid(0, 2), "设置音频采样率", false, {}, {}, init);
-        row("rate: wdm", SampleRate, "48000", rate.mid(0, 3), "设置WDM通道数量", true, {}, {}, init);
-        row("rate: init", SampleRate, "48000", rate.mid(0, 4), "重新启动音频", true);
+        const L rate { kStop, "set_sample_rate 48000", "set_wdm_num 4", kInit, kOff };
+        row("rate: stop", Rate, rate.first(1), "停止音频", false);
+        row("rate: set", Rate, rate.first(2), "设置音频采样率", false, kInit);
+        row("rate: wdm", Rate, rate.first(3), "设置WDM通道数量", true, kInit);
+        row("rate: init", Rate, rate.first(4), "重新启动音频", true);
         // The rate is stored already; chip-on never comes.
-        row("rate: chip off", SampleRate, "48000", rate, "关闭OTG芯片", true, { "[Audio]", "SampleRate=48000" });
+        row("rate: chip off", Rate, rate, "关闭OTG芯片", true, {}, { "[Audio]", "SampleRate=48000" });
 
-        const QStringList buffer { "io_get_buffer_size", "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_buffer_size 512",
-                                   "io_restart_audio" };
-        row("buffer: read size", BufferSize, "512", buffer.mid(0, 1), "获取音频缓冲区大小", false);
-        row("buffer: read latency", BufferSize, "512", buffer.mid(0, 2), "获取USB延迟大小", false);
-        row("buffer: set", BufferSize, "512", buffer.mid(0, 4), "设置音频缓冲区大小", false, {}, {}, restart);
-        row("buffer: restart", BufferSize, "512", buffer, "重新启动音频", true);
+        const L buffer { kGetSize, kGetLat, kStop, "set_buffer_size 512", kRestart };
+        row("buffer: read size", Buffer, buffer.first(1), "获取音频缓冲区大小", false);
+        row("buffer: read latency", Buffer, buffer.first(2), "获取USB延迟大小", false);
+        row("buffer: set", Buffer, buffer.first(4), "设置音频缓冲区大小", false, kRestart);
+        row("buffer: restart", Buffer, buffer, "重新启动音频", true);
 
-        const QStringList latency { "io_get_usb_buffer_size", "io_stop_all_audio", "io_set_usb_buffer_size 32", "io_restart_audio" };
-        row("latency: stop", UsbLatency, "32", latency.mid(0, 2), "停止音频", false);
-        row("latency: set", UsbLatency, "32", latency.mid(0, 3), "设置USB延迟大小", false, {}, {}, restart);
-        row("latency: restart", UsbLatency, "32", latency, "重新启动音频", true);
+        const L latency { kGetLat, kStop, "set_usb_buffer_size 32", kRestart };
+        row("latency: stop", Latency, latency.first(2), "停止音频", false);
+        row("latency: set", Latency, latency.first(3), "设置USB延迟大小", false, kRestart);
+        row("latency: restart", Latency, latency, "重新启动音频", true);
 
-        const QStringList safeMode { "io_stop_all_audio", "io_set_safe_mode_on", "io_restart_audio" };
-        row("safe mode: stop", SafeMode, "Enabled", safeMode.mid(0, 1), "停止音频", false);
-        row("safe mode: switch", SafeMode, "Enabled", safeMode.mid(0, 2), "设置USB慢速模式", false, {}, {}, restart);
-        row("safe mode: restart", SafeMode, "Enabled", safeMode, "重新启动音频", true);
+        const L safe { kStop, "set_safe_mode_on", kRestart };
+        row("safe: stop", Safe, safe.first(1), "停止音频", false);
+        row("safe: switch", Safe, safe.first(2), "设置USB慢速模式", false, kRestart);
+        row("safe: restart", Safe, safe, "重新启动音频", true);
 
         // Loading finds the driver at the default buffer size and only stores it.
-        const QStringList loaded { "[Audio]", "BufferSize=192" };
-        const QStringList startup { "io_get_buffer_size", "io_get_sample_rate", "io_stop_all_audio", "io_set_sample_rate 44100",
-                                    "io_set_wdm_num 4", kChipOff, kChipOn, "io_audio_init" };
-        row("start-up: stop", StartUp, "44100", startup.mid(0, 3), "停止音频", true, loaded);
-        row("start-up: set", StartUp, "44100", startup.mid(0, 4), "设置音频采样率", true, loaded, {}, init);
-        row("start-up: wdm", StartUp, "44100", startup.mid(0, 5), "设置WDM通道数量", true, loaded, {}, init);
+        const L loaded { "[Audio]", "BufferSize=192" };
+        const L start { kGetSize, "get_sample_rate", kStop, "set_sample_rate 44100", "set_wdm_num 4", kOff, kOn, kInit };
+        row("start-up: stop", StartUp, start.first(3), "停止音频", true, {}, loaded);
+        row("start-up: set", StartUp, start.first(4), "设置音频采样率", true, kInit, loaded);
+        row("start-up: wdm", StartUp, start.first(5), "设置WDM通道数量", true, kInit, loaded);
         // Unlike the rate change, start-up goes on to initialise the engine.
-        row("start-up: both chip steps", StartUp, "44100", startup, "开启OTG芯片", true, loaded, "io_write_usb_control 2");
-        row("start-up: init", StartUp, "44100", startup, "初始化音频", true, loaded);
+        row("start-up: chip", StartUp, start, "开启OTG芯片", true, {}, loaded, "write_usb_control 2");
+        row("start-up: init", StartUp, start, "初始化音频", true, {}, loaded);
     }
 
     // Nothing is rolled back; nothing is stored that the driver refused; the
     // box shows what the driver runs; the engine runs unless restarting it failed.
-    void failingStepEndsItsSequence()
+    void failingStep()
     {
-        QFETCH(int, which);
-        QFETCH(QString, choice);
-        QFETCH(QString, failing);
-        QFETCH(QStringList, calls);
-        QFETCH(QString, message);
-        QFETCH(bool, applied);
-        QFETCH(QStringList, stored);
-        connectDialog({ "set buffer-size 192", "fail " + failing });
-        const Box changed = which == StartUp ? SampleRate : Box(which);
-        const QString before = box(changed)->currentText();
-        if (which == StartUp)
+        QFETCH(Fail, f);
+        connectDialog({ "set buffer-size 192", "fail " + f.failing });
+        const Box changed = f.which == StartUp ? Rate : f.which;
+        const QString before = text(changed), choice = kChoice[f.which + 1];
+        if (f.which == StartUp)
             dialog->startSetup();
         else
             choose(changed, choice);
-        QTRY_VERIFY(!pendingSteps());
-        QVERIFY(fixture->log().contains(message));
-        QCOMPARE(this->calls(), calls);
-        QCOMPARE(onDisk(), stored);
-        QCOMPARE(box(changed)->currentText(), applied ? choice : before);
-        QCOMPARE(sim().state()["audioRunning"].toBool(), !failing.startsWith("io_restart_audio") && !failing.startsWith("io_audio_init"));
+        QTRY_VERIFY(!pending());
+        QVERIFY(log().contains(f.message));
+        QCOMPARE(calls(), f.calls);
+        QCOMPARE(onDisk(), f.stored);
+        QCOMPARE(text(changed), f.applied ? choice : before);
+        QCOMPARE(sim().state()["audioRunning"].toBool(), !f.failing.startsWith(kRestart) && !f.failing.startsWith(kInit));
     }
 
     // Quitting between the phone-chip steps finishes them at once.
-    void quittingMidSequenceLeavesThePhoneChipOn_data()
+    void quitLeavesChipOn_data()
     {
         QTest::addColumn<bool>("startUp");
-        QTest::addColumn<bool>("chipOffSent");
+        QTest::addColumn<bool>("offSent");
         for (const bool startUp : { false, true })
-            for (const bool chipOffSent : { false, true })
-                QTest::addRow("%s, chip off %s", startUp ? "start-up" : "rate change", chipOffSent ? "sent" : "due") << startUp << chipOffSent;
+            for (const bool offSent : { false, true })
+                QTest::addRow("%s, off %s", startUp ? "start-up" : "rate", offSent ? "sent" : "due") << startUp << offSent;
     }
 
-    void quittingMidSequenceLeavesThePhoneChipOn()
+    void quitLeavesChipOn()
     {
         QFETCH(bool, startUp);
-        QFETCH(bool, chipOffSent);
+        QFETCH(bool, offSent);
         connectDialog();
         if (startUp)
             dialog->startSetup();
         else
-            choose(SampleRate, "48000");
-        if (chipOffSent)
-            QTRY_VERIFY(calls().contains(kChipOff));
+            choose(Rate, "48000");
+        if (offSent)
+            QTRY_VERIFY(calls().contains(kOff));
         dialog.reset();
-        const QStringList done = calls();
-        QCOMPARE(done.mid(done.indexOf(kChipOff)), QStringList({ kChipOff, kChipOn }) + (startUp ? QStringList("io_audio_init") : QStringList()));
-        QVERIFY(gapBeforeUs(kChipOn) < kDeferredUs);
+        const L done = calls();
+        QCOMPARE(done.mid(done.indexOf(kOff)), L({ kOff, kOn }) + (startUp ? L(kInit) : L()));
+        QVERIFY(gap(kOn) < kDeferUs);
         const QJsonObject state = sim().state();
         QVERIFY(state["phoneChip"].toBool() && state["audioRunning"].toBool());
     }
 
-    void withoutADeviceEachChangeFailsAtItsFirstStep()
+    void noDevice()
     {
-        openDialog(); // never connected: the dialog has no channel at all
-        choose(SampleRate, "48000");
-        choose(SafeMode, "Enabled");
-        choose(BufferSize, "64");
-        choose(UsbLatency, "32");
-        QVERIFY(!pendingSteps());
-        QCOMPARE(fixture->log().count(kStopFailed), 3); // rate, safe mode, and latency after its ignored read
-        QCOMPARE(fixture->log().count("获取音频缓冲区大小失败，可能是驱动未正确加载或设备未连接。"), 1);
+        // Never connected: the dialog has no channel at all.
+        openDialog();
+        choose(Rate, "48000");
+        choose(Safe, "Enabled");
+        choose(Buffer, "64");
+        choose(Latency, "32");
+        QVERIFY(!pending());
+        // Rate, safe mode, and latency after its ignored read.
+        QCOMPARE(log().count(failed("停止音频")), 3);
+        QCOMPARE(log().count(failed("获取音频缓冲区大小")), 1);
         QVERIFY(sim().calls().isEmpty() && sim().state()["connections"].toInt() == 0);
-        QCOMPARE(onDisk(), QStringList());
-        QCOMPARE(shown(), QStringList({ "48", "8", "44100", "Disabled" })); // the first entries, as at the start
+        QCOMPARE(onDisk(), L());
+        // The first entries, as at the start.
+        QCOMPARE(L({ text(Buffer), text(Latency), text(Rate), text(Safe) }), L({ "48", "8", "44100", "Disabled" }));
     }
 
     // Requests are read in turn, also from clients that wrote and went away
     // while the listener paused; word 4 alone asks for the dialog.
-    void asioRequestsShowTheDialog()
+    void asioRequests()
     {
         openDialog();
-        QVERIFY(sim().command({ "asio-request", "1", "2", "3", "4", "0" }));
-        QVERIFY(sim().command({ "asio-request", "--hex", "0102" })); // missing bytes read as zeros
-        QVERIFY(sim().command({ "asio-request", "--length", "2000" }));
-        QVERIFY(sim().command({ "asio-request", "7", "8", "9", "10", "4294967295" }));
+        QVERIFY(request({ "1", "2", "3", "4", "0" }));
+        // Missing bytes read as zeros.
+        QVERIFY(request({ "--hex", "0102" }));
+        QVERIFY(request({ "--length", "2000" }));
+        QVERIFY(request({ "7", "8", "9", "10", "4294967295" }));
         QTRY_VERIFY(dialog->isVisible());
         QVERIFY(dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QCOMPARE(fixture->log().count(kShownByAsio), 1);
+        QCOMPARE(log().count(kShown), 1);
         for (const char* line : { "Received data from pipe: 1 2 3 4 0", "Received data from pipe: 513 0 0 0 0",
                                   "Error reading from pipe. Error code: 234", "Received data from pipe: 7 8 9 10 4294967295" })
-            QVERIFY2(fixture->log().contains(line), line);
+            QVERIFY2(log().contains(line), line);
 
         dialog->showMinimized();
-        QVERIFY(sim().command({ "asio-request", "0", "0", "0", "0", "1" }));
-        QTRY_COMPARE(fixture->log().count(kShownByAsio), 2);
+        QVERIFY(request());
+        QTRY_COMPARE(log().count(kShown), 2);
         QVERIFY(!dialog->isMinimized());
 
         // Clients that connect and say nothing get their second to speak side
@@ -390,18 +405,18 @@ private slots:
         std::uint32_t error = 0;
         for (platform::PipeHandle& each : silent)
             QVERIFY((each = platform::openPipe(L"\\\\.\\pipe\\KestrumASIOToPannel", error)) != platform::kInvalidPipeHandle);
-        QVERIFY(sim().command({ "asio-request", "0", "0", "0", "0", "1" }));
-        QTRY_COMPARE_WITH_TIMEOUT(fixture->log().count(kShownByAsio), 3, 3000);
-        QTRY_COMPARE(fixture->log().count("Error reading from pipe. Error code: 121"), 20);
+        QVERIFY(request());
+        QTRY_COMPARE_WITH_TIMEOUT(log().count(kShown), 3, 3000);
+        QTRY_COMPARE(log().count("Error reading from pipe. Error code: 121"), 20);
         std::for_each(silent.begin(), silent.end(), platform::closePipe);
         // Whichever instance waits now, requests reach it.
         for (const int shown : { 4, 5 }) {
-            QVERIFY(sim().command({ "asio-request", "0", "0", "0", "0", "1" }));
-            QTRY_COMPARE(fixture->log().count(kShownByAsio), shown);
+            QVERIFY(request());
+            QTRY_COMPARE(log().count(kShown), shown);
         }
     }
 
-    void okSendsOneResetNoticeOrLogsWhyNot()
+    void okSendsOneNotice()
     {
         openDialog();
         for (bool served : { true, false }) {
@@ -413,13 +428,13 @@ private slots:
         const QJsonObject asio = sim().state()["asio"].toObject();
         QCOMPARE(asio["notices"].toInt(), 1);
         QCOMPARE(asio["messages"].toInt(), 1);
-        QCOMPARE(asio["lastMessage"].toString(), QStringLiteral("31"));
-        QVERIFY(fixture->log().contains("Error: Could not open pipe. Error code: 2"));
+        QCOMPARE(asio["lastMessage"].toString(), "31");
+        QVERIFY(log().contains("Error: Could not open pipe. Error code: 2"));
     }
 
     // The listener's wait is released and its pipe closed last; without a
     // pipe it retries and still stops.
-    void theListenerStopsWithTheDialog()
+    void listenerStops()
     {
         openDialog();
         dialog.reset();
@@ -427,31 +442,31 @@ private slots:
         const auto descriptors = [] { return QDir("/proc/self/fd").count(); };
         const uint before = descriptors();
         dialog = std::make_unique<Settings>();
-        QTRY_COMPARE(fixture->log().count("ThreadSettingsPip is running waiting Asio Info..."), 2);
+        QTRY_COMPARE(log().count(kWaiting), 2);
         dialog.reset();
         QCOMPARE(descriptors(), before);
-        QCOMPARE(fixture->log().lines().last(), QStringLiteral("Pipe closed."));
-        QVERIFY(!fixture->log().contains("No data received from pipe."));
+        QCOMPARE(log().lines().last(), "Pipe closed.");
+        QVERIFY(!log().contains("No data received from pipe."));
 
         // A file where the pipe directory belongs makes the pipe impossible.
-        const QString pipeDir = fixture->environment().baseDir() + "/pipe";
+        const QString pipeDir = fx->environment().baseDir() + "/pipe";
         QVERIFY(QDir(pipeDir).removeRecursively() && QFile(pipeDir).open(QIODevice::WriteOnly));
-        fixture->log().clear();
+        log().clear();
         QElapsedTimer tries;
         tries.start();
         dialog = std::make_unique<Settings>();
-        QVERIFY(fixture->log().contains("Failed to create named pipe in ThreadSettingsPip."));
+        QVERIFY(log().contains("Failed to create named pipe in ThreadSettingsPip."));
         // It tries again and again, pausing in between rather than spinning.
-        QTRY_VERIFY(fixture->log().count("No data received from pipe.") >= 3);
+        QTRY_VERIFY(log().count("No data received from pipe.") >= 3);
         QVERIFY(tries.elapsed() >= 200);
-        QVERIFY(fixture->log().contains("Error connecting to pipe. Error code: 6"));
+        QVERIFY(log().contains("Error connecting to pipe. Error code: 6"));
         dialog.reset();
-        QVERIFY(!fixture->log().contains("Pipe closed."));
+        QVERIFY(!log().contains("Pipe closed."));
         QVERIFY(QFile::remove(pipeDir));
     }
 
     // No flow of the panel writes through a server pipe, but it can.
-    void pipeAsioWritesOneMessagePerClientAndClosesOnce()
+    void pipeAsioWrites()
     {
         const std::wstring path = L"\\\\.\\pipe\\KestrumSettingsTest";
         PipeASIO pipe(QString::fromStdWString(path));
@@ -463,28 +478,33 @@ private slots:
         std::uint32_t length = 0;
         QVERIFY(platform::readPipe(client, buffer, sizeof buffer, length, error));
         QCOMPARE(QByteArray(buffer, int(length)), QByteArray("1"));
-        QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error)); // dropped
+        // One message, then the client is dropped.
+        QVERIFY(!platform::readPipe(client, buffer, sizeof buffer, length, error));
         platform::closePipe(client);
         platform::closePipe(platform::openPipe(path, error));
-        QVERIFY(!pipe.write("2")); // the client went before the message
+        // The client went before the message.
+        QVERIFY(!pipe.write("2"));
 
         pipe.close();
         pipe.close();
-        QCOMPARE(fixture->log().count("Pipe closed."), 1);
+        QCOMPARE(log().count("Pipe closed."), 1);
         QVERIFY(!pipe.read(buffer) && !pipe.write("1"));
-        QVERIFY(!PipeASIO(QStringLiteral("KestrumSettingsTest")).createPipe());
+        QVERIFY(!PipeASIO("KestrumSettingsTest").createPipe());
     }
 
 private:
-    SimProcess& sim() { return fixture->sim(); }
-    void openDialog(const QStringList& commands = {})
+    LogCapture& log() { return fx->log(); }
+    SimProcess& sim() { return fx->sim(); }
+    // The sim's client sends the words (or what the options make) to the listener.
+    bool request(const L& words = { "0", "0", "0", "0", "1" }) { return sim().command(L("asio-request") + words); }
+    void openDialog(const L& commands = {})
     {
-        QVERIFY(fixture->startSim({}, commands));
+        QVERIFY(fx->startSim({}, commands));
         dialog = std::make_unique<Settings>();
         // The listener must be waiting before a test speaks to it.
-        QTRY_VERIFY(fixture->log().contains("ThreadSettingsPip is running waiting Asio Info..."));
+        QTRY_VERIFY(log().contains(kWaiting));
     }
-    void connectDialog(const QStringList& commands = {})
+    void connectDialog(const L& commands = {})
     {
         openDialog(commands);
         QVERIFY(dialog->connect2Driver());
@@ -492,37 +512,33 @@ private:
     }
     void choose(Box which, const QString& text) { box(which)->setCurrentText(text); }
     QComboBox* box(Box which) const { return dialog->findChildren<QComboBox*>().at(which); }
-    QStringList shown() const
-    {
-        return { box(BufferSize)->currentText(), box(UsbLatency)->currentText(), box(SampleRate)->currentText(),
-                 box(SafeMode)->currentText() };
-    }
+    QString text(Box which) const { return box(which)->currentText(); }
 
-    // The driver calls since the record was last cleared, as "name argument".
-    QStringList calls()
+    // The driver calls since the record was last cleared.
+    L calls()
     {
-        QStringList described;
+        L described;
         for (const QJsonObject& call : sim().calls())
-            described << describeCall(call);
+            described << describe(call);
         return described;
     }
     // The time between the last such call and the one before it.
-    qint64 gapBeforeUs(const QString& call)
+    qint64 gap(const QString& call)
     {
         const QList<QJsonObject> all = sim().calls();
         const qsizetype at = calls().lastIndexOf(call);
         return all.value(at)["timeUs"].toInteger() - all.value(at - 1)["timeUs"].toInteger();
     }
     // A deferred step of a sequence is still to come, or its used timer not yet gone.
-    bool pendingSteps() const { return !dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly).isEmpty(); }
+    bool pending() const { return !dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly).isEmpty(); }
     // The lines of setting.ini on disk.
-    QStringList onDisk() const
+    L onDisk() const
     {
         QFile file(DeviceFixture::iniPath("setting.ini"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : L();
     }
 
-    std::unique_ptr<DeviceFixture> fixture;
+    std::unique_ptr<DeviceFixture> fx;
     std::unique_ptr<Settings> dialog;
 };
 

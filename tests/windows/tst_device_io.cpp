@@ -21,13 +21,15 @@
 #include <vector>
 
 using namespace platform;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
 
 namespace {
 
 // The test driver installed as a kernel-driver service for one test, and
 // stopped and removed again after it.
-class DriverOnBuses2And5 : public ::testing::Test
+class Driver : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -65,11 +67,10 @@ protected:
     // The service manager moves the driver on in its own time.
     bool reaches(DWORD state)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = Clock::now() + 10s;
         SERVICE_STATUS status {};
-        while (QueryServiceStatus(service, &status) && status.dwCurrentState != state
-               && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (QueryServiceStatus(service, &status) && status.dwCurrentState != state && Clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
         return status.dwCurrentState == state;
     }
 
@@ -97,7 +98,7 @@ std::unique_ptr<KestrumTestRecord> recordOf(DeviceHandle handle)
 
 } // namespace
 
-TEST_F(DriverOnBuses2And5, EachBusPathReachesItsOwnDeviceObjectAndClosesWhatItOpened)
+TEST_F(Driver, BusPathsReachTheirDevices)
 {
     for (int bus = 0; bus < 16; ++bus) {
         const Device device(bus);
@@ -109,10 +110,10 @@ TEST_F(DriverOnBuses2And5, EachBusPathReachesItsOwnDeviceObjectAndClosesWhatItOp
     // hears of a close in its own time.
     for (const int bus : { 2, 5 }) {
         const Device device(bus);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const auto deadline = Clock::now() + 2s;
         std::unique_ptr<KestrumTestRecord> record = recordOf(device.handle);
-        while (record && record->closes == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (record && record->closes == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
             record = recordOf(device.handle);
         }
         ASSERT_TRUE(record);
@@ -122,7 +123,7 @@ TEST_F(DriverOnBuses2And5, EachBusPathReachesItsOwnDeviceObjectAndClosesWhatItOp
     }
 }
 
-TEST_F(DriverOnBuses2And5, CallsCarryTheirBytesToTheDriverAndBack)
+TEST_F(Driver, CallsCarryTheirBytes)
 {
     const Device device(2);
     ASSERT_NE(device.handle, kInvalidDeviceHandle) << device.error;
@@ -140,7 +141,8 @@ TEST_F(DriverOnBuses2And5, CallsCarryTheirBytesToTheDriverAndBack)
         std::uint32_t code;
         Bytes input;
         std::uint32_t outputLength;
-        std::uint32_t error; // 0: the driver answers with output
+        // 0: the driver answers with output.
+        std::uint32_t error;
         Bytes output;
     };
     const Call calls[] = {
@@ -157,8 +159,8 @@ TEST_F(DriverOnBuses2And5, CallsCarryTheirBytesToTheDriverAndBack)
     for (const Call& call : calls) {
         SCOPED_TRACE(call.what);
         Bytes output(call.outputLength, 0xEE);
-        const IoControlResult result = deviceIoControl(device.handle, call.code, call.input.data(),
-                                                       static_cast<std::uint32_t>(call.input.size()), output.data(), call.outputLength);
+        const IoControlResult result = deviceIoControl(device.handle, call.code, call.input.data(), std::uint32_t(call.input.size()),
+                                                       output.data(), call.outputLength);
         EXPECT_EQ(result.ok, call.error == 0);
         EXPECT_EQ(result.error, call.error);
         EXPECT_EQ(result.bytesReturned, call.error ? 0u : call.outputLength);

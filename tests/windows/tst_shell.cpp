@@ -16,8 +16,9 @@
 #include <thread>
 
 using namespace platform;
+using namespace std::chrono_literals;
 
-TEST(ShellExecute, StartsAProgramWithItsParametersAndShowCommandOrSaysItIsNotThere)
+TEST(ShellExecute, StartsAProgramOrSaysItIsNotThere)
 {
     char buffer[MAX_PATH];
     const std::string program(buffer, GetModuleFileNameA(nullptr, buffer, MAX_PATH));
@@ -28,9 +29,9 @@ TEST(ShellExecute, StartsAProgramWithItsParametersAndShowCommandOrSaysItIsNotThe
 
     // The started program runs on its own: wait for what it writes.
     std::string started;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (started.empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(20ms);
         std::ostringstream text;
         text << std::ifstream(report).rdbuf();
         started = text.str();
