@@ -112,8 +112,8 @@ struct Device {
     DeviceHandle handle;
 };
 
-// The sim as it powers on, its record empty, the bridge driver running.
-class Bridge : public ::testing::Test
+// The sim as it powers on, its record empty.
+class Sim : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -121,6 +121,16 @@ protected:
         ASSERT_NE(relayPort(), 0) << "run through scripts/test-windows.sh, which starts the relay";
         for (const char* command : { "plug", "slow 0", "fail all off", "reset", "asio-serve on", "clear" })
             ASSERT_NE(sim(command).find("\"ok\":true"), std::string::npos) << command << ": " << sim(command);
+    }
+};
+
+// And the bridge driver running.
+class Bridge : public Sim
+{
+protected:
+    void SetUp() override
+    {
+        Sim::SetUp();
         ASSERT_EQ(driver.start(L"kestrum_bridge_driver.sys", { { L"RelayPort", relayPort() } }), "");
     }
 
@@ -233,12 +243,12 @@ TEST_F(Bridge, AnUnpluggedSimDropsItsHandlesAndServesNoOpen)
 }
 
 // The ASIO pipe player, started for one test and ended after it.
-class AsioPipes : public Bridge
+class AsioPipes : public Sim
 {
 protected:
     void SetUp() override
     {
-        Bridge::SetUp();
+        Sim::SetUp();
         SECURITY_ATTRIBUTES inherited { sizeof inherited, nullptr, TRUE };
         HANDLE write = nullptr;
         ASSERT_TRUE(CreatePipe(&output, &write, &inherited, 0));

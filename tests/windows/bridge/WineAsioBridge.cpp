@@ -12,6 +12,9 @@
 #include "RelayLink.h"
 #include "platform/NamedPipe.h"
 
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -23,6 +26,7 @@ constexpr wchar_t kNoticePipe[] = L"\\\\.\\pipe\\KestrumPannelToASIO";
 constexpr wchar_t kRequestPipe[] = L"\\\\.\\pipe\\KestrumASIOToPannel";
 // Each notice goes on its own connection, as the panel sends it.
 constexpr unsigned long kNoticeLimitMs = 2000;
+constexpr DWORD kBusyLimitMs = 2000;
 
 void passNotice(unsigned short port, const std::vector<unsigned char>& message, std::uint32_t length)
 {
@@ -52,14 +56,20 @@ void serveNotices(platform::PipeHandle pipe, unsigned short port)
     }
 }
 
+// A request nobody takes is lost, as it is when the panel does not run. A
+// pipe that is busy (231) is between two clients: wait for it a little.
 void deliverRequest(const std::vector<unsigned char>& message, unsigned long length)
 {
     std::uint32_t error = 0;
-    const platform::PipeHandle pipe = platform::openPipe(kRequestPipe, error);
-    if (pipe == platform::kInvalidPipeHandle)
-        return;
-    platform::writePipe(pipe, message.data(), length, error);
-    platform::closePipe(pipe);
+    platform::PipeHandle pipe = platform::openPipe(kRequestPipe, error);
+    if (pipe == platform::kInvalidPipeHandle && error == ERROR_PIPE_BUSY && WaitNamedPipeW(kRequestPipe, kBusyLimitMs))
+        pipe = platform::openPipe(kRequestPipe, error);
+    if (pipe != platform::kInvalidPipeHandle) {
+        platform::writePipe(pipe, message.data(), length, error);
+        platform::closePipe(pipe);
+    }
+    if (error != 0)
+        std::fprintf(stderr, "kestrum_wine_asio: a request of %lu bytes not delivered: error %u\n", length, error);
 }
 
 } // namespace
