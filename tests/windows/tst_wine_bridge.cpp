@@ -49,8 +49,8 @@ std::string sim(const std::string& command)
     line += "\"]\n";
     std::string answer(1 << 20, '\0');
     unsigned long length = 0;
-    if (relaySend(link, line.data(), static_cast<unsigned long>(line.size()), nullptr, 0) != 0
-        || relayReceive(link, nullptr, 0, answer.data(), static_cast<unsigned long>(answer.size()), &length) != 0)
+    if (relaySend(link, line.data(), static_cast<unsigned long>(line.size()), nullptr, 0, 10000) != 0
+        || relayReceive(link, nullptr, 0, answer.data(), static_cast<unsigned long>(answer.size()), &length, 10000) != 0)
         length = 0;
     relayClose(link);
     answer.resize(length);

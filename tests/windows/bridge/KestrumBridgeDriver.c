@@ -142,9 +142,9 @@ static NTSTATUS dispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     putWord(header, stack->Parameters.DeviceIoControl.IoControlCode);
     putWord(header + 4, inputLength);
     putWord(header + 8, capacity);
-    error = relaySend(handle->link, header, WIRE_HEADER_BYTES, buffer, inputLength);
+    error = relaySend(handle->link, header, WIRE_HEADER_BYTES, buffer, inputLength, RELAY_LIMIT_MS);
     if (!error)
-        error = relayReceive(handle->link, header, WIRE_HEADER_BYTES, buffer, capacity, &returned);
+        error = relayReceive(handle->link, header, WIRE_HEADER_BYTES, buffer, capacity, &returned, RELAY_LIMIT_MS);
     if (!error && (wordAt(header) > 1 || wordAt(header + 8) != returned))
         error = ERROR_DEVICE_NOT_CONNECTED_;
     if (error) {
@@ -168,7 +168,8 @@ static void linkServedBuses(PDRIVER_OBJECT driver)
     if (watchLink == RELAY_NO_LINK)
         watchLink = relayOpen((unsigned short)relayPort, "buses", RELAY_LIMIT_MS, &error);
     if (watchLink != RELAY_NO_LINK) {
-        if (relaySend(watchLink, NULL, 0, NULL, 0) == 0 && relayReceive(watchLink, answer, 4, NULL, 0, &rest) == 0) {
+        if (relaySend(watchLink, NULL, 0, NULL, 0, RELAY_LIMIT_MS) == 0
+            && relayReceive(watchLink, answer, 4, NULL, 0, &rest, RELAY_LIMIT_MS) == 0) {
             served = wordAt(answer);
         } else {
             relayClose(watchLink);

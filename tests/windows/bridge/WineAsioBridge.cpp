@@ -36,8 +36,8 @@ void passNotice(unsigned short port, const std::vector<unsigned char>& message, 
         return;
     unsigned char answer[4];
     unsigned long rest = 0;
-    if (relaySend(link, message.data(), length, nullptr, 0) == 0)
-        relayReceive(link, answer, 4, nullptr, 0, &rest);
+    if (relaySend(link, message.data(), length, nullptr, 0, kNoticeLimitMs) == 0)
+        relayReceive(link, answer, 4, nullptr, 0, &rest, kNoticeLimitMs);
     relayClose(link);
 }
 
@@ -95,7 +95,7 @@ int main(int argc, char* argv[])
 
     std::vector<unsigned char> message(platform::kPipeBufferBytes);
     unsigned long length = 0;
-    while (relayReceive(requests, nullptr, 0, message.data(), platform::kPipeBufferBytes, &length) == 0)
+    while (relayReceive(requests, nullptr, 0, message.data(), platform::kPipeBufferBytes, &length, 0) == 0)
         deliverRequest(message, length);
     return 1;
 }
