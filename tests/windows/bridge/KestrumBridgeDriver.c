@@ -1,17 +1,17 @@
-/* A kernel driver for Wine that plays the interface's driver by handing each
- * call to the Linux relay, which makes it on the POSIX stand-in's sockets.
- * Each handle opened on a bus is one relay connection (so one connection to
- * whatever serves that bus), each DeviceIoControl one request and reply on
- * it, and closing the handle ends it. Wine runs drivers in a user process
- * (winedevice.exe), which is what lets this one use Winsock. The relay's
- * port is the DWORD "RelayPort" of the service key.
- *
- * Wine hands the open to a driver only after CreateFileW has returned, so an
- * open cannot fail here. Instead the driver asks the relay, at start and then
- * ten times a second, which buses are served, and keeps the DOS name
- * \\.\KestrumAudioBusN only for those: opening any other one fails with
- * "not found", as on the stand-in. An open the far side refuses all the
- * same leaves a handle whose every call fails with its error. */
+// A kernel driver for Wine that plays the interface's driver by handing each
+// call to the Linux relay, which makes it on the POSIX stand-in's sockets.
+// Each handle opened on a bus is one relay connection (so one connection to
+// whatever serves that bus), each DeviceIoControl one request and reply on
+// it, and closing the handle ends it. Wine runs drivers in a user process
+// (winedevice.exe), which is what lets this one use Winsock. The relay's
+// port is the DWORD "RelayPort" of the service key.
+//
+// Wine hands the open to a driver only after CreateFileW has returned, so an
+// open cannot fail here. Instead the driver asks the relay, at start and then
+// ten times a second, which buses are served, and keeps the DOS name
+// \\.\KestrumAudioBusN only for those: opening any other one fails with
+// "not found", as on the stand-in. An open the far side refuses all the
+// same leaves a handle whose every call fails with its error.
 
 #include <ddk/wdm.h>
 
@@ -19,21 +19,21 @@
 
 #define BUS_COUNT 16
 #define WIRE_HEADER_BYTES 12
-/* The relay answers within the stand-in's own two seconds; this only ends
- * the wait for a relay that died. */
+// The relay answers within the stand-in's own two seconds; this only ends
+// the wait for a relay that died.
 #define RELAY_LIMIT_MS 3000
 #define ERROR_GEN_FAILURE_ 31ul
 #define ERROR_DEVICE_NOT_CONNECTED_ 1167ul
 
 #define WATCH_PERIOD_MS 100
-#define POOL_TAG 0x6772624Bul /* "Kbrg" */
+#define POOL_TAG 0x6772624Bul // "Kbrg"
 
-/* In ntifs.h, which does not mix with wdm.h. */
+// In ntifs.h, which does not mix with wdm.h.
 NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, PLARGE_INTEGER timeout);
 
 typedef struct Bus {
     ULONG number;
-    BOOLEAN linked; /* its DOS name exists */
+    BOOLEAN linked; // its DOS name exists
     UNICODE_STRING deviceName;
     WCHAR deviceText[64];
     UNICODE_STRING link;
@@ -45,8 +45,8 @@ static RelayLink watchLink = RELAY_NO_LINK;
 static KEVENT stopWatching;
 static HANDLE watcher;
 
-/* A status that Wine's DeviceIoControl and CreateFileW turn back into
- * exactly this Windows error number (the NTWIN32 facility). */
+// A status that Wine's DeviceIoControl and CreateFileW turn back into
+// exactly this Windows error number (the NTWIN32 facility).
 static NTSTATUS statusOf(ULONG error)
 {
     return error ? (NTSTATUS)(0xC0070000ul | (error & 0xFFFFul)) : STATUS_SUCCESS;
@@ -72,7 +72,7 @@ static ULONG wordAt(const UCHAR* at)
     return at[0] | (ULONG)at[1] << 8 | (ULONG)at[2] << 16 | (ULONG)at[3] << 24;
 }
 
-/* text := prefix followed by the decimal bus number. */
+// text := prefix followed by the decimal bus number.
 static void nameForBus(WCHAR* text, const WCHAR* prefix, ULONG bus)
 {
     ULONG length = 0;
@@ -86,7 +86,7 @@ static void nameForBus(WCHAR* text, const WCHAR* prefix, ULONG bus)
     text[length] = 0;
 }
 
-/* What a handle holds: its relay connection, or why it has none. */
+// What a handle holds: its relay connection, or why it has none.
 typedef struct Handle {
     RelayLink link;
     ULONG openError;
@@ -122,9 +122,9 @@ static NTSTATUS dispatchClose(PDEVICE_OBJECT device, PIRP irp)
     return complete(irp, 0, 0);
 }
 
-/* Buffered I/O: the input and the output share one system buffer. A
- * connection that lost its place in the exchange is ended, as the stand-in
- * ends it, so every later call fails too. */
+// Buffered I/O: the input and the output share one system buffer. A
+// connection that lost its place in the exchange is ended, as the stand-in
+// ends it, so every later call fails too.
 static NTSTATUS dispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
 {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -156,8 +156,8 @@ static NTSTATUS dispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     return complete(irp, 0, returned);
 }
 
-/* Gives each bus its DOS name while it is served, and takes it away when
- * not. A relay that does not answer serves none. */
+// Gives each bus its DOS name while it is served, and takes it away when
+// not. A relay that does not answer serves none.
 static void linkServedBuses(PDRIVER_OBJECT driver)
 {
     UCHAR answer[4];
@@ -240,7 +240,7 @@ static void unload(PDRIVER_OBJECT driver)
     }
 }
 
-/* The registry path is counted, not terminated: copy it for the query. */
+// The registry path is counted, not terminated: copy it for the query.
 static NTSTATUS readRelayPort(PCUNICODE_STRING registryPath)
 {
     WCHAR path[256];
@@ -259,8 +259,8 @@ static NTSTATUS readRelayPort(PCUNICODE_STRING registryPath)
     return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path, query, NULL, NULL);
 }
 
-/* The buses are named before the driver reports that it runs, so that a
- * program started after it finds them. */
+// The buses are named before the driver reports that it runs, so that a
+// program started after it finds them.
 NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     NTSTATUS status = readRelayPort(registryPath);

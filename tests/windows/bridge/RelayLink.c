@@ -11,8 +11,8 @@ int relayStartup(void)
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-/* Wine 8 ignores SO_RCVTIMEO and SO_SNDTIMEO: each wait is a select. 0 when
- * the socket is ready, else the Windows error number. */
+// Wine 8 ignores SO_RCVTIMEO and SO_SNDTIMEO: each wait is a select. 0 when
+// the socket is ready, else the Windows error number.
 static unsigned long waitReady(SOCKET socket, int forWriting, unsigned long timeoutMs)
 {
     fd_set set;
