@@ -57,6 +57,11 @@ std::string sim(const std::string& command)
     return answer;
 }
 
+bool simDoes(const std::string& command)
+{
+    return sim(command).find("\"ok\":true") != std::string::npos;
+}
+
 // The value of key in one entry of the report, quotes dropped: the report
 // comes as a JSON text inside the answer's JSON, so its quotes are escaped.
 std::string field(const std::string& entry, const std::string& key)
@@ -120,7 +125,7 @@ protected:
     {
         ASSERT_NE(relayPort(), 0) << "run through scripts/test-windows.sh, which starts the relay";
         for (const char* command : { "plug", "slow 0", "fail all off", "reset", "asio-serve on", "clear" })
-            ASSERT_NE(sim(command).find("\"ok\":true"), std::string::npos) << command << ": " << sim(command);
+            ASSERT_TRUE(simDoes(command)) << command;
     }
 };
 
@@ -139,8 +144,8 @@ protected:
 
 TEST_F(Bridge, CallsReachTheSimWithTheirBytesAndItsAnswersComeBack)
 {
-    ASSERT_NE(sim("pid 4660").find("\"ok\":true"), std::string::npos);
-    ASSERT_NE(sim("firmware V9.87.6543").find("\"ok\":true"), std::string::npos);
+    ASSERT_TRUE(simDoes("pid 4660"));
+    ASSERT_TRUE(simDoes("firmware V9.87.6543"));
     Bytes mixer(66304), firmwareRead(37), phantomOn(37), pid(4, 0xEE), version(32, 0xEE), none;
     for (std::size_t i = 0; i < mixer.size(); ++i)
         mixer[i] = static_cast<unsigned char>(i + i / 251);
@@ -186,7 +191,7 @@ TEST_F(Bridge, TheSimsErrorsArriveAsTheyAre)
     ASSERT_TRUE(second.call(0xFFDC2084, {}, pid).ok);
     EXPECT_NE(sim("report").find("\\\"connections\\\":2,"), std::string::npos);
     for (const unsigned error : { 2u, 5u, 31u, 87u, 121u, 1167u, 4321u }) {
-        ASSERT_NE(sim("fail get_device_pid once " + std::to_string(error)).find("\"ok\":true"), std::string::npos);
+        ASSERT_TRUE(simDoes("fail get_device_pid once " + std::to_string(error)));
         pid.assign(4, 0xEE);
         const IoControlResult result = first.call(0xFFDC2084, {}, pid);
         EXPECT_FALSE(result.ok) << error;
@@ -201,7 +206,7 @@ TEST_F(Bridge, ASlowSimFailsTheCallWithinTheLimitAndTheHandleStaysFailed)
 {
     Device device;
     ASSERT_NE(device.handle, kInvalidDeviceHandle) << device.error;
-    ASSERT_NE(sim("slow 3000").find("\"ok\":true"), std::string::npos);
+    ASSERT_TRUE(simDoes("slow 3000"));
     Bytes pid(4);
     const auto start = Clock::now();
     const IoControlResult slow = device.call(0xFFDC2084, {}, pid);
@@ -210,7 +215,7 @@ TEST_F(Bridge, ASlowSimFailsTheCallWithinTheLimitAndTheHandleStaysFailed)
     EXPECT_EQ(slow.error, 121u);
     EXPECT_GE(waited, std::chrono::milliseconds(1900));
     EXPECT_LT(waited, std::chrono::milliseconds(2500));
-    ASSERT_NE(sim("slow 0").find("\"ok\":true"), std::string::npos);
+    ASSERT_TRUE(simDoes("slow 0"));
     EXPECT_EQ(device.call(0xFFDC2084, {}, pid).error, 1167u);
     Device again;
     EXPECT_TRUE(again.call(0xFFDC2084, {}, pid).ok);
@@ -231,12 +236,12 @@ TEST_F(Bridge, AnUnpluggedSimDropsItsHandlesAndServesNoOpen)
     Device device;
     Bytes pid(4);
     ASSERT_TRUE(device.call(0xFFDC2084, {}, pid).ok);
-    ASSERT_NE(sim("unplug").find("\"ok\":true"), std::string::npos);
+    ASSERT_TRUE(simDoes("unplug"));
     EXPECT_EQ(device.call(0xFFDC2084, {}, pid).error, 1167u);
     EXPECT_TRUE(opensWithin2s(kBus0, 2));
     // A bus nobody serves is missing too.
     EXPECT_EQ(Device(L"\\\\.\\KestrumAudioBus7").error, 2u);
-    ASSERT_NE(sim("plug").find("\"ok\":true"), std::string::npos);
+    ASSERT_TRUE(simDoes("plug"));
     EXPECT_TRUE(opensWithin2s(kBus0, 0));
     Device again;
     EXPECT_TRUE(again.call(0xFFDC2084, {}, pid).ok);
@@ -308,7 +313,7 @@ TEST_F(AsioPipes, RequestsArriveAsOneMessageEachOnTheProgramsPipe)
     };
     for (const auto& request : requests) {
         SCOPED_TRACE(request.command);
-        ASSERT_NE(sim(request.command).find("\"ok\":true"), std::string::npos);
+        ASSERT_TRUE(simDoes(request.command));
         const bool connected = connectNamedPipe(server.get(), error);
         ASSERT_TRUE(connected || error == 232 || error == 535) << error;
         Bytes message(kPipeBufferBytes);
