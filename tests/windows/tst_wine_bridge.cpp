@@ -190,7 +190,7 @@ TEST_F(Bridge, TheSimsErrorsArriveAsTheyAre)
     ASSERT_TRUE(first.call(0xFFDC2084, {}, pid).ok);
     ASSERT_TRUE(second.call(0xFFDC2084, {}, pid).ok);
     EXPECT_NE(sim("report").find("\\\"connections\\\":2,"), std::string::npos);
-    for (const unsigned error : { 2u, 5u, 31u, 87u, 121u, 1167u, 4321u }) {
+    for (const unsigned error : { 1u, 2u, 5u, 31u, 87u, 121u, 122u, 1167u, 4321u }) {
         ASSERT_TRUE(simDoes("fail get_device_pid once " + std::to_string(error)));
         pid.assign(4, 0xEE);
         const IoControlResult result = first.call(0xFFDC2084, {}, pid);
