@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Cross-compiles the Windows half of the OS seam with mingw-w64 into
 # build-windows/ and runs its tests with CTest under Wine, in a fresh Wine
-# prefix that is removed again at the end. Installs what is missing.
+# prefix that is removed again at the end, with a kestrum-sim and the Wine
+# bridge's relay serving a runtime directory of their own (wine-bridge.sh).
+# Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install-deps.sh
 scripts/install-deps.sh --windows
+source scripts/wine-bridge.sh
+bridge_build
 
 build_dir=build-windows
 cmake -S tests/windows -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -14,6 +19,7 @@ cmake --build "$build_dir" -j2
 
 wine64=/usr/lib/wine/wine64
 WINEPREFIX="$(mktemp -d)"
+runtime_dir="$(mktemp -d)"
 export WINEPREFIX WINEDEBUG=-all
 
 # Wine's background processes (services, the driver host) live as long as
@@ -28,7 +34,13 @@ stop_wine() {
     esac
     rm -rf "$WINEPREFIX"
 }
-trap stop_wine EXIT
+stop_all() {
+    stop_wine
+    bridge_stop
+    rm -rf "$runtime_dir"
+}
+trap stop_all EXIT
+bridge_start "$runtime_dir"
 
 # One persistent server for all test processes, and a booted prefix before
 # the first test asks the service manager for its driver. The prefix is made

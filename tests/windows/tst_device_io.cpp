@@ -4,6 +4,7 @@
 // driver and back. The driver keeps the last call on each device object, so
 // the tests check what reached it, not what was meant to.
 
+#include "DriverService.h"
 #include "driver/DeviceSymlinks.h"
 #include "platform/DeviceIo.h"
 #include "tests/windows/driver/TestDriverProtocol.h"
@@ -27,55 +28,16 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// The test driver installed as a kernel-driver service for one test, and
-// stopped and removed again after it.
+// The test driver serving buses 2 and 5, for one test.
 class Driver : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        const std::wstring name = L"KestrumTestDriver" + std::to_wstring(GetCurrentProcessId());
-        wchar_t path[MAX_PATH];
-        const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-        const std::wstring image = program.substr(0, program.find_last_of(L'\\') + 1) + L"kestrum_test_driver.sys";
-        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-        ASSERT_TRUE(manager) << GetLastError();
-        service = CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE,
-                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr,
-                                 nullptr, nullptr, nullptr, nullptr);
-        ASSERT_TRUE(service) << GetLastError();
-        const DWORD buses = (1u << 2) | (1u << 5);
-        const std::wstring key = L"System\\CurrentControlSet\\Services\\" + name;
-        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Buses", REG_DWORD, &buses, sizeof buses), ERROR_SUCCESS);
-        ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
-        ASSERT_TRUE(reaches(SERVICE_RUNNING));
+        ASSERT_EQ(driver.start(L"kestrum_test_driver.sys", { { L"Buses", (1u << 2) | (1u << 5) } }), "");
     }
 
-    void TearDown() override
-    {
-        if (service) {
-            SERVICE_STATUS status;
-            if (ControlService(service, SERVICE_CONTROL_STOP, &status))
-                reaches(SERVICE_STOPPED);
-            DeleteService(service);
-            CloseServiceHandle(service);
-        }
-        if (manager)
-            CloseServiceHandle(manager);
-    }
-
-    // The service manager moves the driver on in its own time.
-    bool reaches(DWORD state)
-    {
-        const auto deadline = Clock::now() + 10s;
-        SERVICE_STATUS status {};
-        while (QueryServiceStatus(service, &status) && status.dwCurrentState != state && Clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        return status.dwCurrentState == state;
-    }
-
-    SC_HANDLE manager = nullptr;
-    SC_HANDLE service = nullptr;
+    DriverService driver;
 };
 
 // A device handle that is closed whatever the test's outcome.
