@@ -194,15 +194,15 @@ private slots:
         QSignalSpy told(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept);
         QVERIFY(QDir().mkpath(file));
         connectDialog({ "set buffer-size 512", "set usb-latency 24" });
-        choose(BufferSize, "512");
-        choose(UsbLatency, "24");
-        QCOMPARE(fixture->log().lines().filter("Failed to save settings to").size(), 2);
-        QCOMPARE(fixture->log().lines().filter("设置已保存").size(), 0);
+        choose(Buffer, "512");
+        choose(Latency, "24");
+        QCOMPARE(log().lines().filter("Failed to save settings to").size(), 2);
+        QCOMPARE(log().lines().filter("设置已保存").size(), 0);
         QCOMPARE(told.size(), 1);
         QVERIFY(QDir(file).removeRecursively() && sim().command({ "set", "buffer-size", "1024" }));
-        choose(BufferSize, "1024");
-        QCOMPARE(onDisk(), QStringList({ "[Audio]", "BufferSize=1024", "[USB]", "LatencySize=24" }));
-        QVERIFY(fixture->log().contains("音频缓冲区大小设置已保存： \"1024\""));
+        choose(Buffer, "1024");
+        QCOMPARE(onDisk(), L({ "[Audio]", "BufferSize=1024", "[USB]", "LatencySize=24" }));
+        QVERIFY(log().contains("音频缓冲区大小设置已保存： \"1024\""));
     }
 
     // A refused change puts the box back to what the driver runs, and putting

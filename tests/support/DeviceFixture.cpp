@@ -8,6 +8,8 @@
 
 bool DeviceFixture::startSim(const QStringList& arguments, const QStringList& commands)
 {
+    // The old device goes first: a new one refuses a bus that is still served.
+    m_sim.reset();
     m_sim = std::make_unique<SimProcess>(arguments);
     if (!m_sim->waitUntilReady())
         return false;
