@@ -1,16 +1,7 @@
 # Cross-compiles for 64-bit Windows with mingw-w64 (Debian's posix thread
-# model, so std::thread works). Programs are linked statically: they run
-# under Wine, or on a bare Windows machine, without the compiler's DLLs.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# model, so std::thread works), as the Windows Qt is built. Programs are
+# linked statically: they run under Wine, or on a bare Windows machine,
+# without the compiler's DLLs.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64-qt.cmake)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
