@@ -62,6 +62,9 @@ Bytes packet(const Bytes& leading)
     return leading + Bytes(2 * 37 - leading.size(), '0');
 }
 
+// Every USB control packet goes with this code.
+constexpr quint32 kUsb = 0xFFDC209C;
+
 constexpr double kLoudest = 1.9952623149688795; // +6 dB
 
 // Cell (64, 2) is double 32 * 64 + 2; output gain 5 follows the 256 x 32 matrix.
@@ -104,20 +107,20 @@ const std::vector<Command>& table()
         { "io_set_master_volume", 0xFFDC20AC, "feca", 0, RUN(io.io_set_master_volume(0xCAFE)) },
         { "io_set_master_mute on", 0xFFDC20B4, "01", 0, RUN(io.io_set_master_mute(true)) },
         { "io_set_master_mute off", 0xFFDC20B4, "00", 0, RUN(io.io_set_master_mute(false)) },
-        { "io_write_usb_control", 0xFFDC209C, packet("015f"), 0, [](Io& io, Bytes&) {
+        { "io_write_usb_control", kUsb, packet("015f"), 0, [](Io& io, Bytes&) {
               unsigned char bytes[37] = { 0x01, 0x5f };
               return io.io_write_usb_control(bytes, sizeof bytes);
           } },
-        { "io_set_mic_volume", 0xFFDC209C, packet("01070002017000"), 0, RUN(io.io_set_mic_volume(1, 112)) },
-        { "io_set_out_volume", 0xFFDC209C, packet("01030002056400"), 0, RUN(io.io_set_out_volume(5, 100)) },
+        { "io_set_mic_volume", kUsb, packet("01070002017000"), 0, RUN(io.io_set_mic_volume(1, 112)) },
+        { "io_set_out_volume", kUsb, packet("01030002056400"), 0, RUN(io.io_set_out_volume(5, 100)) },
         // Only the low 8 bits of the channel and the low 16 bits of the value go.
-        { "io_set_out_volume cut", 0xFFDC209C, packet("01030002013412"), 0, RUN(io.io_set_out_volume(257, 0x11234)) },
-        { "io_set_mic_48v", 0xFFDC209C, packet("015b000102"), 0, RUN(io.io_set_mic_48v(2, 1)) },
-        { "io_set_mic_20db", 0xFFDC209C, packet("015a000101"), 0, RUN(io.io_set_mic_20db(1, 1)) },
-        { "io_mic_instr_switch", 0xFFDC209C, packet("0164000002"), 0, RUN(io.io_mic_instr_switch(2, 0)) },
-        { "io_set_otg_chip_off", 0xFFDC209C, packet("015e"), 0, RUN(io.io_set_otg_chip_off()) },
-        { "io_set_otg_chip_on", 0xFFDC209C, packet("015f"), 0, RUN(io.io_set_otg_chip_on()) },
-        { "io_close_feedback", 0xFFDC209C, packet("0168"), 0, RUN(io.io_close_feedback()) },
+        { "io_set_out_volume cut", kUsb, packet("01030002013412"), 0, RUN(io.io_set_out_volume(257, 0x11234)) },
+        { "io_set_mic_48v", kUsb, packet("015b000102"), 0, RUN(io.io_set_mic_48v(2, 1)) },
+        { "io_set_mic_20db", kUsb, packet("015a000101"), 0, RUN(io.io_set_mic_20db(1, 1)) },
+        { "io_mic_instr_switch", kUsb, packet("0164000002"), 0, RUN(io.io_mic_instr_switch(2, 0)) },
+        { "io_set_otg_chip_off", kUsb, packet("015e"), 0, RUN(io.io_set_otg_chip_off()) },
+        { "io_set_otg_chip_on", kUsb, packet("015f"), 0, RUN(io.io_set_otg_chip_on()) },
+        { "io_close_feedback", kUsb, packet("0168"), 0, RUN(io.io_close_feedback()) },
 
         { "io_get_current_sample_rate", 0xFFDC2020, "", 4, RUN(io.io_get_current_sample_rate(as<unsigned>(v))), bytesOf(44100u) },
         // 0 stands for a failure.
