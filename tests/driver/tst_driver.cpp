@@ -25,11 +25,12 @@ using Bytes = QByteArray;
 // One command as a caller makes it. The caller's variable travels as bytes
 // into the call and back out (none for a pure write).
 struct Command {
-    const char* name;
     quint32 code;
     // What reaches the driver, as hex.
     Bytes input;
     int outCapacity;
+    // The call as written, which names the row.
+    const char* name;
     std::function<bool(Io&, Bytes& variable)> run;
     // The variable after a successful call.
     Bytes answered = {};
@@ -41,8 +42,8 @@ struct Command {
     Bytes refused = {};
 };
 
-// A command's run: v is the caller's variable.
-#define RUN(...) [](Io& io, [[maybe_unused]] Bytes& v) { return __VA_ARGS__; }
+// A command's name and run: v is the caller's variable.
+#define RUN(...) #__VA_ARGS__, [](Io& io, [[maybe_unused]] Bytes& v) { return __VA_ARGS__; }
 
 template <typename T>
 T* as(Bytes& variable)
@@ -68,7 +69,7 @@ constexpr quint32 kUsb = 0xFFDC209C;
 constexpr double kLoudest = 1.9952623149688795; // +6 dB
 
 // Cell (64, 2) is double 32 * 64 + 2; output gain 5 follows the 256 x 32 matrix.
-bool sendMixer(Io& io, Bytes&)
+bool sendMixer(Io& io)
 {
     auto mixer = std::make_unique<_MIXER_FADER_DATA>();
     mixer->matrixGains[64][2] = 0.5;
@@ -77,6 +78,12 @@ bool sendMixer(Io& io, Bytes&)
 }
 const Bytes kMixerHex =
     Bytes(66304, '\0').replace(8 * (32 * 64 + 2), 8, bytesOf(0.5)).replace(65536 + 8 * 5, 8, bytesOf(kLoudest)).toHex();
+
+bool writePacket(Io& io)
+{
+    unsigned char bytes[37] = { 0x01, 0x5f };
+    return io.io_write_usb_control(bytes, sizeof bytes);
+}
 
 // The reply becomes exactly 32 bytes, however long it was.
 bool readUsbControl(Io& io, Bytes& variable)
@@ -94,50 +101,44 @@ const QStringList kFirmwareFailures(2, "Failed to read firmware version from dev
 const std::vector<Command>& table()
 {
     static const std::vector<Command> commands = {
-        { "io_set_sample_rate", 0xFFDC2038, "80bb0000", 0, RUN(io.io_set_sample_rate(48000)) },
-        { "io_set_mixer", 0xFFDC2040, kMixerHex, 0, sendMixer },
-        { "io_set_buffer_size", 0xFFDC2044, "40000000", 0, RUN(io.io_set_buffer_size(64)) },
-        { "io_set_usb_buffer_size", 0xFFDC2050, "08000000", 0, RUN(io.io_set_usb_buffer_size(8)) },
-        { "io_stop_all_audio", 0xFFDC2078, "", 0, RUN(io.io_stop_all_audio()) },
-        { "io_audio_init", 0xFFDC207C, "", 0, RUN(io.io_audio_init()) },
-        { "io_restart_audio", 0xFFDC2080, "", 0, RUN(io.io_restart_audio()) },
-        { "io_set_wdm_num", 0xFFDC2088, "04000000", 0, RUN(io.io_set_wdm_num(4)) },
-        { "io_set_safe_mode_on", 0xFFDC2090, "", 0, RUN(io.io_set_safe_mode_on()) },
-        { "io_set_safe_mode_off", 0xFFDC2094, "", 0, RUN(io.io_set_safe_mode_off()) },
-        { "io_set_master_volume", 0xFFDC20AC, "feca", 0, RUN(io.io_set_master_volume(0xCAFE)) },
-        { "io_set_master_mute on", 0xFFDC20B4, "01", 0, RUN(io.io_set_master_mute(true)) },
-        { "io_set_master_mute off", 0xFFDC20B4, "00", 0, RUN(io.io_set_master_mute(false)) },
-        { "io_write_usb_control", kUsb, packet("015f"), 0, [](Io& io, Bytes&) {
-              unsigned char bytes[37] = { 0x01, 0x5f };
-              return io.io_write_usb_control(bytes, sizeof bytes);
-          } },
-        { "io_set_mic_volume", kUsb, packet("01070002017000"), 0, RUN(io.io_set_mic_volume(1, 112)) },
-        { "io_set_out_volume", kUsb, packet("01030002056400"), 0, RUN(io.io_set_out_volume(5, 100)) },
+        { 0xFFDC2038, "80bb0000", 0, RUN(io.io_set_sample_rate(48000)) },
+        { 0xFFDC2040, kMixerHex, 0, RUN(sendMixer(io)) },
+        { 0xFFDC2044, "40000000", 0, RUN(io.io_set_buffer_size(64)) },
+        { 0xFFDC2050, "08000000", 0, RUN(io.io_set_usb_buffer_size(8)) },
+        { 0xFFDC2078, "", 0, RUN(io.io_stop_all_audio()) },
+        { 0xFFDC207C, "", 0, RUN(io.io_audio_init()) },
+        { 0xFFDC2080, "", 0, RUN(io.io_restart_audio()) },
+        { 0xFFDC2088, "04000000", 0, RUN(io.io_set_wdm_num(4)) },
+        { 0xFFDC2090, "", 0, RUN(io.io_set_safe_mode_on()) },
+        { 0xFFDC2094, "", 0, RUN(io.io_set_safe_mode_off()) },
+        { 0xFFDC20AC, "feca", 0, RUN(io.io_set_master_volume(0xCAFE)) },
+        { 0xFFDC20B4, "01", 0, RUN(io.io_set_master_mute(true)) },
+        { 0xFFDC20B4, "00", 0, RUN(io.io_set_master_mute(false)) },
+        { kUsb, packet("015f"), 0, RUN(writePacket(io)) },
+        { kUsb, packet("01070002017000"), 0, RUN(io.io_set_mic_volume(1, 112)) },
+        { kUsb, packet("01030002056400"), 0, RUN(io.io_set_out_volume(5, 100)) },
         // Only the low 8 bits of the channel and the low 16 bits of the value go.
-        { "io_set_out_volume cut", kUsb, packet("01030002013412"), 0, RUN(io.io_set_out_volume(257, 0x11234)) },
-        { "io_set_mic_48v", kUsb, packet("015b000102"), 0, RUN(io.io_set_mic_48v(2, 1)) },
-        { "io_set_mic_20db", kUsb, packet("015a000101"), 0, RUN(io.io_set_mic_20db(1, 1)) },
-        { "io_mic_instr_switch", kUsb, packet("0164000002"), 0, RUN(io.io_mic_instr_switch(2, 0)) },
-        { "io_set_otg_chip_off", kUsb, packet("015e"), 0, RUN(io.io_set_otg_chip_off()) },
-        { "io_set_otg_chip_on", kUsb, packet("015f"), 0, RUN(io.io_set_otg_chip_on()) },
-        { "io_close_feedback", kUsb, packet("0168"), 0, RUN(io.io_close_feedback()) },
+        { kUsb, packet("01030002013412"), 0, RUN(io.io_set_out_volume(257, 0x11234)) },
+        { kUsb, packet("015b000102"), 0, RUN(io.io_set_mic_48v(2, 1)) },
+        { kUsb, packet("015a000101"), 0, RUN(io.io_set_mic_20db(1, 1)) },
+        { kUsb, packet("0164000002"), 0, RUN(io.io_mic_instr_switch(2, 0)) },
+        { kUsb, packet("015e"), 0, RUN(io.io_set_otg_chip_off()) },
+        { kUsb, packet("015f"), 0, RUN(io.io_set_otg_chip_on()) },
+        { kUsb, packet("0168"), 0, RUN(io.io_close_feedback()) },
 
-        { "io_get_current_sample_rate", 0xFFDC2020, "", 4, RUN(io.io_get_current_sample_rate(as<unsigned>(v))), bytesOf(44100u) },
+        { 0xFFDC2020, "", 4, RUN(io.io_get_current_sample_rate(as<unsigned>(v))), bytesOf(44100u) },
         // 0 stands for a failure.
-        { "io_get_samplerate", 0xFFDC2020, "", 4, RUN((*as<unsigned>(v) = io.io_get_samplerate()) != 0), bytesOf(44100u), {}, bytesOf(0u) },
-        { "io_get_buffer_size", 0xFFDC2048, "", 4, RUN(io.io_get_buffer_size(as<unsigned>(v))), bytesOf(512u), { "Buffer size: 512" } },
-        { "io_get_usb_buffer_size", 0xFFDC204C, "", 4, RUN(io.io_get_usb_buffer_size(as<unsigned>(v))), bytesOf(24u) },
-        { "io_get_meter_data", 0xFFDC2074, "", 768, RUN(io.io_get_meter_data(*as<_MIXER_METER_DATA>(v))),
-          bytesOf(std::array<std::int32_t, 192> { 2147483647, -1000, 0, 1 }) },
-        { "io_get_device_pid", 0xFFDC2084, "", 4, RUN(io.io_get_device_pid(*as<unsigned>(v))), bytesOf(2u) },
-        { "io_get_wdm_num", 0xFFDC20A4, "", 4, RUN((*as<int>(v) = io.io_get_wdm_num()) != 0), bytesOf(4), {}, bytesOf(0) },
-        { "io_get_master_volume", 0xFFDC20B0, "", 2, RUN(io.io_get_master_volume(as<unsigned short>(v))), "\x34\x12" },
-        { "io_get_master_mute", 0xFFDC20B8, "", 1, RUN(io.io_get_master_mute(*as<bool>(v))), "\x01", {}, Bytes(1, '\0') },
-        { "io_read_usb_control", 0xFFDC20A0, packet("0165"), 32, readUsbControl, "K2.06.0915" + Bytes(22, '\0'), {}, Bytes(40, '\xEE'), Bytes(32, '\xEE') },
-        { "io_get_firmware_version into 4", 0xFFDC20A0, packet("0165"), 32,
-          RUN(io.io_get_firmware_version(as<unsigned char>(v), 4)), "K2.0" + Bytes(16, '\xEE'), kFirmwareFailures },
-        { "io_get_firmware_version into 20", 0xFFDC20A0, packet("0165"), 32,
-          RUN(io.io_get_firmware_version(as<unsigned char>(v), 20)), "K2.06.0915" + Bytes(10, '\xEE'), kFirmwareFailures },
+        { 0xFFDC2020, "", 4, RUN((*as<unsigned>(v) = io.io_get_samplerate()) != 0), bytesOf(44100u), {}, bytesOf(0u) },
+        { 0xFFDC2048, "", 4, RUN(io.io_get_buffer_size(as<unsigned>(v))), bytesOf(512u), { "Buffer size: 512" } },
+        { 0xFFDC204C, "", 4, RUN(io.io_get_usb_buffer_size(as<unsigned>(v))), bytesOf(24u) },
+        { 0xFFDC2074, "", 768, RUN(io.io_get_meter_data(*as<_MIXER_METER_DATA>(v))), bytesOf(std::array<std::int32_t, 192> { 2147483647, -1000, 0, 1 }) },
+        { 0xFFDC2084, "", 4, RUN(io.io_get_device_pid(*as<unsigned>(v))), bytesOf(2u) },
+        { 0xFFDC20A4, "", 4, RUN((*as<int>(v) = io.io_get_wdm_num()) != 0), bytesOf(4), {}, bytesOf(0) },
+        { 0xFFDC20B0, "", 2, RUN(io.io_get_master_volume(as<unsigned short>(v))), "\x34\x12" },
+        { 0xFFDC20B8, "", 1, RUN(io.io_get_master_mute(*as<bool>(v))), "\x01", {}, Bytes(1, '\0') },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(readUsbControl(io, v)), "K2.06.0915" + Bytes(22, '\0'), {}, Bytes(40, '\xEE'), Bytes(32, '\xEE') },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(io.io_get_firmware_version(as<unsigned char>(v), 4)), "K2.0" + Bytes(16, '\xEE'), kFirmwareFailures },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(io.io_get_firmware_version(as<unsigned char>(v), 20)), "K2.06.0915" + Bytes(10, '\xEE'), kFirmwareFailures },
     };
     return commands;
 }
