@@ -52,12 +52,7 @@ private slots:
     // After the test framework took the message handler, so the log is captured.
     void initTestCase() { fixture = std::make_unique<DeviceFixture>(); }
     void init() { fixture->log().clear(); }
-    void cleanup()
-    {
-        window.reset();
-        settings.reset();
-        fixture->stopSim();
-    }
+    void cleanup() { window.reset(); settings.reset(); fixture->stopSim(); }
 
     void searching()
     {
@@ -103,9 +98,8 @@ private slots:
         QCOMPARE(labels(), L());
 
         // The settings dialog programs the driver before the panel's first command.
-        const L names = calls();
-        const qsizetype wdm = names.indexOf("io_set_wdm_num");
-        QVERIFY(wdm >= 0 && wdm < names.indexOf("io_set_mixer"));
+        const qsizetype wdm = calls().indexOf("io_set_wdm_num");
+        QVERIFY(wdm >= 0 && wdm < calls().indexOf("io_set_mixer"));
 
         // Watching: PID reads 400 ms apart on a channel of their own, detection stopped.
         QTRY_VERIFY_WITH_TIMEOUT(sim().calls(iocode::kGetDevicePid).size() >= 4, 3000);
