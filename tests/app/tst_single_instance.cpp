@@ -29,11 +29,7 @@ struct Panel {
             prepare(process);
         process.start();
     }
-    ~Panel()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
+    ~Panel() { process.kill(); process.waitForFinished(); }
     QString log() { return logged += QString::fromUtf8(process.readAllStandardError()); }
     // Past the guard once its first detection tick has logged.
     bool detects() { return log().contains("Device PID:"); }
