@@ -7,6 +7,7 @@
 #include "panels/kx1.h"
 #include "panels/kx2.h"
 #include "settings/Settings.h"
+#include "sim/IoCodes.h"
 #include "tests/support/DeviceFixture.h"
 
 #include <QDeadlineTimer>
@@ -27,13 +28,18 @@
 
 namespace {
 
-const QString kNoDevice = QStringLiteral("声卡未连接！");
-const QString kLost = QStringLiteral("Meter driver handle deleted.");
-const QString kKx2Title = QStringLiteral("Kestrum KX2 - FW: K2.06.0915");
+using L = QStringList;
+using W = QList<QWidget*>;
+
+const QString kNoDevice = "声卡未连接！";
+const QString kLost = "Meter driver handle deleted.";
+const QString kKx2Title = "Kestrum KX2 - FW: K2.06.0915";
+const QString kNoTitle = "Kestrum Driver";
+const QString kPid = "io_get_device_pid";
 
 QString failedReads(int count)
 {
-    return QStringLiteral("Error reading device PID from driver, error count: %1").arg(count);
+    return QString("Error reading device PID from driver, error count: %1").arg(count);
 }
 
 } // namespace
@@ -46,36 +52,29 @@ private slots:
     // After the test framework took the message handler, so the log is captured.
     void initTestCase() { fixture = std::make_unique<DeviceFixture>(); }
     void init() { fixture->log().clear(); }
-    void cleanup()
-    {
-        window.reset();
-        settings.reset();
-        fixture->stopSim();
-    }
+    void cleanup() { window.reset(); settings.reset(); fixture->stopSim(); }
 
-    void searchingKeepsOneLabel()
+    void searching()
     {
         startWindow();
         QVERIFY(window->isHidden());
-        QCOMPARE(labelTexts(), QStringList { kNoDevice });
+        QCOMPARE(labels(), L { kNoDevice });
         // Detection ticks every second; the watch, not started yet, reads every 400 ms.
-        QStringList timers;
+        L timers;
         for (const QTimer* timer : window->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
             timers << QString("%1 %2").arg(timer->interval()).arg(timer->isActive());
-        QCOMPARE(timers, (QStringList { "1000 1", "400 0" }));
-        QVERIFY(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint) && !window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        QVERIFY(!window->windowIcon().isNull());
-        const QPointer<QWidget> label = shownWidgets().first();
+        QCOMPARE(timers, (L { "1000 1", "400 0" }));
+        const QPointer<QWidget> label = shown().first();
         QTRY_COMPARE_WITH_TIMEOUT(count("Device PID: 0"), 2, 3000);
-        QCOMPARE(shownWidgets(), QList<QWidget*> { label.data() });
+        QCOMPARE(shown(), W { label.data() });
     }
 
-    void deviceAtStartIsProgrammedThenGetsItsPanelAndIsWatched_data()
+    void detected_data()
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("firmware");
-        QTest::addColumn<QString>("panelType");
-        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("named");
         QTest::addColumn<QString>("next");
         QTest::newRow("KX1") << "KX1" << "0123456789" << typeid(kx1).name() << "Kestrum KX1 - FW: 0123456789" << "KQ";
         QTest::newRow("KQ") << "KQ" << "0123456789" << typeid(kq).name() << "Kestrum KQ - FW: 0123456789" << "KX2";
@@ -84,27 +83,27 @@ private slots:
                              << QString("Kestrum KX2 - FW: %1") + QChar(0) + "%2%10" + QChar(0xFF) + "%" << "KX1";
     }
 
-    void deviceAtStartIsProgrammedThenGetsItsPanelAndIsWatched()
+    void detected()
     {
         QFETCH(QString, model);
         QFETCH(QString, firmware);
-        QFETCH(QString, panelType);
-        QFETCH(QString, title);
+        QFETCH(QString, type);
+        QFETCH(QString, named);
         QFETCH(QString, next);
         startSim({ "firmware " + firmware }, model);
         startWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), title, 3000);
+        QTRY_COMPARE(title(), named);
         QVERIFY(window->isHidden());
-        QCOMPARE(panelName(), panelType);
-        QCOMPARE(labelTexts(), QStringList());
+        QCOMPARE(panelType(), type);
+        QCOMPARE(labels(), L());
 
         // The settings dialog programs the driver before the panel's first command.
-        const QStringList names = callNames();
-        QVERIFY(names.indexOf("io_set_wdm_num") >= 0 && names.indexOf("io_set_wdm_num") < names.indexOf("io_set_mixer"));
+        const qsizetype wdm = calls().indexOf("io_set_wdm_num");
+        QVERIFY(wdm >= 0 && wdm < calls().indexOf("io_set_mixer"));
 
         // Watching: PID reads 400 ms apart on a channel of their own, detection stopped.
-        QTRY_VERIFY_WITH_TIMEOUT(sim().calls(0xFFDC2084).size() >= 4, 3000);
-        const QList<QJsonObject> reads = sim().calls(0xFFDC2084);
+        QTRY_VERIFY_WITH_TIMEOUT(sim().calls(iocode::kGetDevicePid).size() >= 4, 3000);
+        const QList<QJsonObject> reads = sim().calls(iocode::kGetDevicePid);
         QVERIFY(reads[1]["conn"] == reads[2]["conn"] && reads[1]["conn"] != reads[0]["conn"]);
         // The detection channel was closed; the settings dialog, the panel and the poll keep theirs.
         QCOMPARE(sim().state()["connections"].toInt(), 3);
@@ -112,37 +111,37 @@ private slots:
 
         // Closed (here without a tray, so the close is accepted), the window
         // only hides: the device is still watched with the same panel.
-        const QPointer<QWidget> shown = panel();
+        const QPointer<QWidget> kept = panel();
         window->show();
         window->close();
-        const qsizetype pidReads = sim().calls(0xFFDC2084).size();
-        QTRY_VERIFY(sim().calls(0xFFDC2084).size() > pidReads);
-        QVERIFY(window->isHidden() && shown && panel() == shown);
+        const qsizetype pidReads = sim().calls(iocode::kGetDevicePid).size();
+        QTRY_VERIFY(sim().calls(iocode::kGetDevicePid).size() > pidReads);
+        QVERIFY(window->isHidden() && kept && panel() == kept);
 
         // Another model on the bus between two polls: a loss, then a new detection.
         QVERIFY(sim().command({ "model", next }));
-        QTRY_VERIFY_WITH_TIMEOUT(window->windowTitle().startsWith("Kestrum " + next + " - FW: "), 3000);
-        QVERIFY(!panelName().isEmpty() && panelName() != panelType);
+        QTRY_VERIFY_WITH_TIMEOUT(title().startsWith("Kestrum " + next + " - FW: "), 3000);
+        QVERIFY(!panelType().isEmpty() && panelType() != type);
     }
 
-    void unknownPidShowsItsLabelUntilNothingAnswers()
+    void unknownPid()
     {
         startSim({}, "3");
         startWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(labelTexts(), QStringList { "未知设备，请检查连接！" }, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(labels(), L { "未知设备，请检查连接！" }, 3000);
         // Each second the label is shown anew; the one before goes.
-        const QPointer<QWidget> first = shownWidgets().first();
+        const QPointer<QWidget> first = shown().first();
         QTRY_COMPARE_WITH_TIMEOUT(count("Unknown device PID: 3"), 2, 3000);
         QTRY_VERIFY(first.isNull());
-        QCOMPARE(labelTexts(), QStringList { "未知设备，请检查连接！" });
-        QCOMPARE(window->windowTitle(), QStringLiteral("Kestrum Driver"));
+        QCOMPARE(labels(), L { "未知设备，请检查连接！" });
+        QCOMPARE(title(), kNoTitle);
 
         // Each tick closed its channel, and the settings dialog opened none.
         QTRY_COMPARE(sim().state()["connections"].toInt(), 0);
 
         // A read that fails is no device, not the unknown one of before.
-        QVERIFY(sim().command({ "fail", "io_get_device_pid", "always" }));
-        QTRY_COMPARE(labelTexts(), QStringList { kNoDevice });
+        QVERIFY(sim().command({ "fail", kPid, "always" }));
+        QTRY_COMPARE(labels(), L { kNoDevice });
     }
 
     // During a slow PID read the device's socket goes away (the settings
@@ -150,22 +149,23 @@ private slots:
     // output presets, or to stop answering. The tick holds the GUI for one
     // call's time-out at most and shows "no device" without a panel; the
     // watch runs meanwhile, and the next tick connects anew.
-    void aFailedConnectIsRetried_data()
+    void failedConnect_data()
     {
-        QTest::addColumn<QStringList>("fault"); // sim commands; none: the socket goes
-        QTest::newRow("settings channel") << QStringList();
-        QTest::newRow("presets refused") << QStringList { "slow 0", "fail io_write_usb_control once" };
-        QTest::newRow("no answer") << QStringList { "slow 2500" };
+        // Sim commands; none: the socket goes.
+        QTest::addColumn<L>("fault");
+        QTest::newRow("settings channel") << L();
+        QTest::newRow("presets refused") << L { "slow 0", "fail io_write_usb_control once" };
+        QTest::newRow("no answer") << L { "slow 2500" };
     }
 
-    void aFailedConnectIsRetried()
+    void failedConnect()
     {
-        QFETCH(QStringList, fault);
+        QFETCH(L, fault);
         startSim({ "slow 600" });
         const QString socket = fixture->environment().baseDir() + "/KestrumAudioBus0";
         std::thread faulter([&] {
             const QDeadlineTimer deadline(5000);
-            while (!fixture->log().contains("Open device \\\\.\\KestrumAudioBus0 success!") && !deadline.hasExpired())
+            while (!logged("Open device \\\\.\\KestrumAudioBus0 success!") && !deadline.hasExpired())
                 QThread::msleep(1);
             if (fault.isEmpty())
                 QFile::rename(socket, socket + ".away");
@@ -179,126 +179,127 @@ private slots:
         const qint64 stalledMs = stall.elapsed();
         faulter.join();
         QVERIFY2(stalledMs < 4000, qPrintable(QString::number(stalledMs)));
-        QCOMPARE(labelTexts(), QStringList { kNoDevice });
+        QCOMPARE(labels(), L { kNoDevice });
         QVERIFY(!panel());
         QCOMPARE(count("Failed to connect to driver in settings window."), fault.isEmpty() ? 1 : 0);
-        QTRY_COMPARE(fixture->log().contains(failedReads(1)), fault.isEmpty());
+        QTRY_COMPARE(logged(failedReads(1)), fault.isEmpty());
         QVERIFY(sim().command({ "slow", "0" }) && (!fault.isEmpty() || QFile::rename(socket + ".away", socket)));
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
+        QTRY_COMPARE(title(), kKx2Title);
         QVERIFY(!panel()->findChildren<QWidget*>().isEmpty());
     }
 
-    void unreadableFirmwareIsRetriedAlone_data()
+    void noFirmware_data()
     {
         QTest::addColumn<bool>("replug");
         QTest::newRow("then read") << false;
         QTest::newRow("replugged, then read") << true;
     }
 
-    void unreadableFirmwareIsRetriedAlone()
+    void noFirmware()
     {
         QFETCH(bool, replug);
         startSim({ "fail io_read_usb_control always" });
         startWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(panel(), 3000);
+        QTRY_VERIFY(panel());
         // Unplugged while the firmware keeps failing: the window says so.
         QVERIFY(sim().command({ "unplug" }));
-        QTRY_COMPARE(labelTexts(), QStringList { kNoDevice });
+        QTRY_COMPARE(labels(), L { kNoDevice });
         QVERIFY(!panel());
 
         sim().clearRecord();
         fixture->log().clear();
         QVERIFY(sim().command({ "plug" }));
-        QTRY_COMPARE_WITH_TIMEOUT(count("Failed to get firmware version."), 3, 5000);
-        QCOMPARE(window->windowTitle(), QStringLiteral("Kestrum Driver"));
-        QCOMPARE(labelTexts(), QStringList { "获取固件版本失败，请检查连接！" });
+        QTRY_COMPARE(count("Failed to get firmware version."), 3);
+        QCOMPARE(title(), kNoTitle);
+        QCOMPARE(labels(), L { "获取固件版本失败，请检查连接！" });
         const QPointer<QWidget> firstPanel = panel();
-        const QPointer<QWidget> label = shownWidgets().last();
+        const QPointer<QWidget> label = shown().last();
         // One panel and one programming of the driver, whatever the retries.
         QCOMPARE(count("Adding kx2 widget to layout."), 1);
-        QCOMPARE(callNames().count("io_set_sample_rate"), 1);
+        QCOMPARE(calls().count("io_set_sample_rate"), 1);
         if (replug) {
             sim().clearRecord();
             QVERIFY(sim().command({ "unplug" }) && sim().command({ "plug" }));
         }
         QVERIFY(sim().command({ "fail", "io_read_usb_control", "off" }));
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
+        QTRY_COMPARE(title(), kKx2Title);
         QTRY_VERIFY(label.isNull());
         if (!replug) {
-            QCOMPARE(shownWidgets(), QList<QWidget*> { firstPanel.data() });
+            QCOMPARE(shown(), W { firstPanel.data() });
             return;
         }
         // A replug while the read was retried is a loss: the device is
         // programmed anew and its new panel reads the meters.
-        QTRY_VERIFY_WITH_TIMEOUT(firstPanel.isNull() && panel(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(callNames(1).contains("io_get_meter_data"), 3000);
+        QTRY_VERIFY(firstPanel.isNull() && panel());
+        QTRY_VERIFY_WITH_TIMEOUT(calls(1).contains("io_get_meter_data"), 3000);
         for (const char* call : { "io_set_sample_rate", "io_set_mixer", "io_write_usb_control" })
-            QVERIFY2(callNames(1).contains(call), call);
+            QVERIFY2(calls(1).contains(call), call);
     }
 
     // The texts are Chinese: the English translation serves only a user
     // who ranks English above every Chinese language.
-    void englishOnlyAboveAnyChinese_data()
+    void english_data()
     {
-        QTest::addColumn<QStringList>("languages");
+        QTest::addColumn<L>("languages");
         QTest::addColumn<bool>("english");
-        QTest::newRow("zh_CN:en_US") << QStringList { "zh-CN", "en-US" } << false;
-        QTest::newRow("fr, zh_TW, en") << QStringList { "fr-FR", "zh-Hant-TW", "en" } << false;
-        QTest::newRow("de, en_GB, zh") << QStringList { "de-DE", "en-GB", "zh" } << true;
+        QTest::newRow("zh_CN:en_US") << L { "zh-CN", "en-US" } << false;
+        QTest::newRow("fr, zh_TW, en") << L { "fr-FR", "zh-Hant-TW", "en" } << false;
+        QTest::newRow("de, en_GB, zh") << L { "de-DE", "en-GB", "zh" } << true;
     }
 
-    void englishOnlyAboveAnyChinese()
+    void english()
     {
-        QFETCH(QStringList, languages);
+        QFETCH(L, languages);
         QFETCH(bool, english);
         QTranslator translator;
         QCOMPARE(InterfaceLanguage::install(translator, languages), english);
         startWindow();
         QCoreApplication::removeTranslator(&translator);
-        QCOMPARE(labelTexts() != QStringList { kNoDevice }, english);
+        QCOMPARE(labels() != L { kNoDevice }, english);
     }
 
-    void failedPollsLoseTheDeviceOnlyThreeInARow()
+    void failedPolls()
     {
         startSim();
         startWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kKx2Title, 3000);
+        QTRY_COMPARE(title(), kKx2Title);
         const QPointer<QWidget> oldPanel = panel();
         // Two failed reads and a good one change nothing, twice.
         for (int round = 0; round < 2; ++round) {
-            const int goodBefore = callNames(1).count("io_get_device_pid");
-            QVERIFY(sim().command({ "fail", "io_get_device_pid", "2" }));
-            QTRY_VERIFY_WITH_TIMEOUT(callNames(1).count("io_get_device_pid") > goodBefore + 1, 3000);
+            const int goodBefore = calls(1).count(kPid);
+            QVERIFY(sim().command({ "fail", kPid, "2" }));
+            QTRY_VERIFY_WITH_TIMEOUT(calls(1).count(kPid) > goodBefore + 1, 3000);
         }
         QCOMPARE(count(failedReads(2)), 2);
-        QVERIFY(!fixture->log().contains(failedReads(3)) && oldPanel);
+        QVERIFY(!logged(failedReads(3)) && oldPanel);
 
         // Three, and not one more, mean the device is gone.
         QVERIFY(sim().command({ "unplug" }));
-        QTRY_VERIFY_WITH_TIMEOUT(fixture->log().contains(kLost), 3000);
-        const QStringList lines = fixture->log().lines();
+        QTRY_VERIFY_WITH_TIMEOUT(logged(kLost), 3000);
+        const L lines = fixture->log().lines();
         QCOMPARE(lines.at(lines.indexOf(failedReads(3)) + 1), kLost);
-        QVERIFY(!panel()); // at once, not at the next detection tick
+        // At once, not at the next detection tick.
+        QVERIFY(!panel());
         QTRY_VERIFY(oldPanel.isNull());
-        QCOMPARE(labelTexts(), QStringList { kNoDevice });
-        QCOMPARE(window->windowTitle(), kKx2Title);
+        QCOMPARE(labels(), L { kNoDevice });
+        QCOMPARE(title(), kKx2Title);
 
         // Plugged in again: programmed and built anew, and the first poll on
         // the new channel failing once no longer counts as a loss.
         sim().clearRecord();
         QVERIFY(sim().command({ "plug" }));
         QTRY_COMPARE_WITH_TIMEOUT(count("Device found with PID: 2"), 2, 3000);
-        QVERIFY(panel() && labelTexts().isEmpty());
-        QCOMPARE(callNames().count("io_set_sample_rate"), 1);
-        QVERIFY(sim().command({ "fail", "io_get_device_pid", "once" }));
-        QTRY_VERIFY_WITH_TIMEOUT(callNames(0).count("io_get_device_pid") == 1, 3000);
-        const int goodAfterFailure = callNames(1).count("io_get_device_pid");
-        QTRY_VERIFY_WITH_TIMEOUT(callNames(1).count("io_get_device_pid") > goodAfterFailure, 3000);
+        QVERIFY(panel() && labels().isEmpty());
+        QCOMPARE(calls().count("io_set_sample_rate"), 1);
+        QVERIFY(sim().command({ "fail", kPid, "once" }));
+        QTRY_VERIFY_WITH_TIMEOUT(calls(0).count(kPid) == 1, 3000);
+        const int goodAfterFailure = calls(1).count(kPid);
+        QTRY_VERIFY_WITH_TIMEOUT(calls(1).count(kPid) > goodAfterFailure, 3000);
         QCOMPARE(count(kLost), 1);
     }
 
 private:
-    void startSim(const QStringList& commands = {}, const QString& model = "KX2")
+    void startSim(const L& commands = {}, const QString& model = "KX2")
     {
         QVERIFY(fixture->startSim({ "--model", model }, commands));
     }
@@ -309,19 +310,21 @@ private:
         window->setSettings(settings.get());
     }
     SimProcess& sim() { return fixture->sim(); }
+    QString title() const { return window->windowTitle(); }
     int count(const QString& line) const { return fixture->log().count(line); }
-    QList<QWidget*> shownWidgets() const
+    bool logged(const QString& line) const { return fixture->log().contains(line); }
+    W shown() const
     {
         const QLayout* layout = window->centralWidget()->layout();
-        QList<QWidget*> widgets;
+        W widgets;
         for (int i = 0; i < layout->count(); ++i)
             widgets << layout->itemAt(i)->widget();
         return widgets;
     }
-    QStringList labelTexts() const
+    L labels() const
     {
-        QStringList texts;
-        for (const QWidget* widget : shownWidgets()) {
+        L texts;
+        for (const QWidget* widget : shown()) {
             if (const auto* label = qobject_cast<const QLabel*>(widget))
                 texts << label->text();
         }
@@ -330,19 +333,19 @@ private:
     // The first widget of the layout that is not a status label, if any.
     QWidget* panel() const
     {
-        const QList<QWidget*> widgets = shownWidgets();
+        const W widgets = shown();
         const auto found = std::find_if(widgets.begin(), widgets.end(), [](QWidget* widget) { return !qobject_cast<QLabel*>(widget); });
         return found == widgets.end() ? nullptr : *found;
     }
-    QString panelName() const
+    QString panelType() const
     {
         const QWidget* shown = panel();
         return shown ? typeid(*shown).name() : QString();
     }
     // The names of the recorded calls; with status 0 or 1, of the failed or good ones.
-    QStringList callNames(int status = -1)
+    L calls(int status = -1)
     {
-        QStringList names;
+        L names;
         for (const QJsonObject& call : sim().calls()) {
             if (status < 0 || call["status"].toInt() == status)
                 names << call["name"].toString();

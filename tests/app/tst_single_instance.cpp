@@ -1,5 +1,6 @@
 // The real program as a process: one copy per user, and how a run ends.
 
+#include "sim/IoCodes.h"
 #include "tests/support/DeviceFixture.h"
 
 #include <QDir>
@@ -16,34 +17,36 @@
 
 namespace {
 
-const QString kAlreadyRunning = QStringLiteral("Kestrum Mixer 已经在运行中。");
+using L = QStringList;
 
 // One copy of the panel, with everything it logged so far; prepare sets
 // up its process before it starts.
-struct PanelProcess {
-    explicit PanelProcess(const std::function<void(QProcess&)>& prepare = {})
+struct Panel {
+    explicit Panel(const std::function<void(QProcess&)>& prepare = {})
     {
         process.setProgram(KESTRUM_PANEL_PATH);
         if (prepare)
             prepare(process);
         process.start();
     }
-    ~PanelProcess()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
+    ~Panel() { process.kill(); process.waitForFinished(); }
     QString log() { return logged += QString::fromUtf8(process.readAllStandardError()); }
     // Past the guard once its first detection tick has logged.
-    bool reachedDetection() { return log().contains("Device PID:"); }
+    bool detects() { return log().contains("Device PID:"); }
     bool running() const { return process.state() != QProcess::NotRunning; }
+    bool signal(int number) const { return ::kill(process.processId(), number) == 0; }
+    // Ended within ms, as given, with the given code.
+    bool ends(int ms, QProcess::ExitStatus status = QProcess::NormalExit, int code = 0)
+    {
+        return (!running() || process.waitForFinished(ms)) && process.exitStatus() == status && (status == QProcess::CrashExit || process.exitCode() == code);
+    }
 
     QProcess process;
     QString logged;
 };
 
 // The process's environment with these variables changed; an empty value removes one.
-void changeEnvironment(QProcess& process, const QMap<QString, QString>& changes)
+void setEnv(QProcess& process, const QMap<QString, QString>& changes)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
@@ -64,30 +67,32 @@ class TestSingleInstance : public QObject
 private slots:
     // Of two copies started together one exits at once, saying only why; a
     // killed copy leaves no marker behind.
-    void aSecondCopyExitsAtOnceAndAKilledOneLeavesNoMarker()
+    void secondCopy()
     {
         {
-            PanelProcess a;
-            PanelProcess b;
-            QTRY_VERIFY_WITH_TIMEOUT(!a.running() || !b.running(), 5000);
-            PanelProcess& second = a.running() ? b : a;
-            PanelProcess& first = a.running() ? a : b;
-            QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(second.process.exitCode(), 0);
-            QCOMPARE(second.log().trimmed(), kAlreadyRunning); // the message alone
-            QTRY_VERIFY_WITH_TIMEOUT(first.reachedDetection(), 5000);
+            Panel a;
+            Panel b;
+            QTRY_VERIFY(!a.running() || !b.running());
+            Panel& second = a.running() ? b : a;
+            Panel& first = a.running() ? a : b;
+            QVERIFY(second.ends(0));
+            // The message alone.
+            QCOMPARE(second.log().trimmed(), "Kestrum Mixer 已经在运行中。");
+            QTRY_VERIFY(first.detects());
             QVERIFY(first.running());
         } // SIGKILL: no tear-down
-        PanelProcess next;
-        QTRY_VERIFY_WITH_TIMEOUT(next.reachedDetection(), 5000);
+        Panel next;
+        QTRY_VERIFY(next.detects());
     }
 
     // No marker, no run; the line after says where and why. QT_MESSAGE_PATTERN
     // still shapes the lines when set.
-    void aMarkerThatCannotBeMadeEndsTheStart_data()
+    void noMarker_data()
     {
-        QTest::addColumn<QString>("runtime"); // below a new directory; made as a file unless empty
-        QTest::addColumn<int>("mode");        // of <runtime>/kestrum, made first unless 0
+        // Below a new directory; made as a file unless empty.
+        QTest::addColumn<QString>("runtime");
+        // Of <runtime>/kestrum, made first unless 0.
+        QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("pattern");
         QTest::newRow("others may write to it") << "" << 0777 << "Permission denied" << "";
@@ -95,7 +100,7 @@ private slots:
         QTest::newRow("the lock is a directory") << "" << 0700 << "Is a directory" << "%{category}: %{message}";
     }
 
-    void aMarkerThatCannotBeMadeEndsTheStart()
+    void noMarker()
     {
         QFETCH(QString, runtime);
         QFETCH(int, mode);
@@ -106,11 +111,10 @@ private slots:
         QVERIFY(runtime.isEmpty() || QFile(root.path() + runtime).open(QIODevice::WriteOnly));
         QVERIFY(mode == 0 || (QDir().mkdir(base) && ::chmod(QFile::encodeName(base).constData(), mode) == 0));
         QVERIFY(mode != 0700 || QDir().mkdir(base + "/KestrumQtDriverSharedMemory.lock"));
-        PanelProcess panel([&](QProcess& process) {
-            changeEnvironment(process, { { "XDG_RUNTIME_DIR", root.path() + runtime }, { "QT_MESSAGE_PATTERN", pattern } });
+        Panel panel([&](QProcess& process) {
+            setEnv(process, { { "XDG_RUNTIME_DIR", root.path() + runtime }, { "QT_MESSAGE_PATTERN", pattern } });
         });
-        QVERIFY(panel.process.waitForFinished(5000));
-        QCOMPARE(panel.process.exitCode(), 255);
+        QVERIFY(panel.ends(5000, QProcess::NormalExit, 255));
         const QString prefix = pattern.isEmpty() ? "" : "kestrum.app: ";
         const QStringList lines = panel.log().split('\n');
         const qsizetype failed = lines.indexOf(prefix + "无法创建共享内存，程序退出。");
@@ -122,10 +126,10 @@ private slots:
     // directory and home of its own; otherwise as this user with another
     // runtime directory, which is all that tells users apart here. Both see
     // the machine's shared temporary directory, as users do.
-    void anotherUserIsNeitherBlockedNorBlocking()
+    void otherUser()
     {
-        PanelProcess first([](QProcess& process) { changeEnvironment(process, { { "TMPDIR", "/tmp" } }); });
-        QTRY_VERIFY_WITH_TIMEOUT(first.reachedDetection(), 5000);
+        Panel first([](QProcess& process) { setEnv(process, { { "TMPDIR", "/tmp" } }); });
+        QTRY_VERIFY(first.detects());
 
         const bool asRoot = ::geteuid() == 0;
         constexpr uid_t kNobody = 65534;
@@ -136,8 +140,8 @@ private slots:
             QVERIFY(!asRoot || ::chown(QFile::encodeName(otherUser.path() + dir).constData(), kNobody, kNobody) == 0);
         }
 
-        PanelProcess other([&](QProcess& process) {
-            changeEnvironment(process, { { "XDG_RUNTIME_DIR", otherUser.path() + "/run" }, { "HOME", otherUser.path() + "/home" },
+        Panel other([&](QProcess& process) {
+            setEnv(process, { { "XDG_RUNTIME_DIR", otherUser.path() + "/run" }, { "HOME", otherUser.path() + "/home" },
                                          { "TMPDIR", "/tmp" }, { "XDG_CONFIG_HOME", "" }, { "XDG_DATA_HOME", "" } });
             if (asRoot) {
                 process.setChildProcessModifier([] {
@@ -146,41 +150,39 @@ private slots:
                 });
             }
         });
-        QTRY_VERIFY_WITH_TIMEOUT(other.reachedDetection(), 5000);
+        QTRY_VERIFY(other.detects());
         QVERIFY(other.running());
         QVERIFY(first.running());
     }
 
     // Started from the desktop (--quiet) the program keeps its debug lines
     // back unless the logging rules ask for them.
-    void aSignalEndsTheProgramInOrder_data()
+    void signalEnds_data()
     {
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("sig");
+        QTest::addColumn<L>("arguments");
         QTest::addColumn<QString>("rules");
         QTest::addColumn<bool>("written");
-        QTest::newRow("SIGTERM, run directly") << SIGTERM << QStringList() << QString() << true;
-        QTest::newRow("SIGINT, from the desktop") << SIGINT << QStringList { "--quiet" } << QString() << false;
-        QTest::newRow("SIGHUP, from the desktop, rules on") << SIGHUP << QStringList { "--quiet" } << "kestrum.*.debug=true" << true;
+        QTest::newRow("SIGTERM, run directly") << SIGTERM << L() << "" << true;
+        QTest::newRow("SIGINT, from the desktop") << SIGINT << L { "--quiet" } << "" << false;
+        QTest::newRow("SIGHUP, from the desktop, rules on") << SIGHUP << L { "--quiet" } << "kestrum.*.debug=true" << true;
     }
 
-    void aSignalEndsTheProgramInOrder()
+    void signalEnds()
     {
-        QFETCH(int, signalNumber);
-        QFETCH(QStringList, arguments);
+        QFETCH(int, sig);
+        QFETCH(L, arguments);
         QFETCH(QString, rules);
         QFETCH(bool, written);
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
-        PanelProcess panel([&](QProcess& process) {
+        Panel panel([&](QProcess& process) {
             process.setArguments(arguments);
-            changeEnvironment(process, { { "QT_LOGGING_RULES", rules } });
+            setEnv(process, { { "QT_LOGGING_RULES", rules } });
         });
         // Detection is over once the firmware was read.
-        QTRY_VERIFY_WITH_TIMEOUT(!fixture.sim().calls(0xFFDC20A0).isEmpty(), 5000);
-        QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
-        QVERIFY(panel.process.waitForFinished(5000));
-        QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(panel.process.exitCode(), 0);
+        QTRY_VERIFY(!fixture.sim().calls(iocode::kReadUsbControl).isEmpty());
+        QVERIFY(panel.signal(sig));
+        QVERIFY(panel.ends(5000));
         QCOMPARE(panel.log().contains("Adding kx2 widget to layout."), written);
         // The settings dialog goes last, its listener's pipe with it.
         QCOMPARE(panel.log().trimmed().endsWith("Pipe closed."), written);
@@ -188,45 +190,44 @@ private slots:
 
     // Ignored at start (nohup's SIGHUP, a background job's SIGINT), a signal
     // stays ignored: detection goes on.
-    void aSignalIgnoredAtStartStaysIgnored_data()
+    void ignored_data()
     {
-        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("sig");
         QTest::newRow("SIGHUP") << SIGHUP;
         QTest::newRow("SIGINT") << SIGINT;
     }
 
-    void aSignalIgnoredAtStartStaysIgnored()
+    void ignored()
     {
-        QFETCH(int, signalNumber);
+        QFETCH(int, sig);
         fixture.stopSim();
-        PanelProcess panel([=](QProcess& process) { process.setChildProcessModifier([=] { ::signal(signalNumber, SIG_IGN); }); });
-        QTRY_VERIFY_WITH_TIMEOUT(panel.reachedDetection(), 5000);
-        QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
+        Panel panel([=](QProcess& process) { process.setChildProcessModifier([=] { ::signal(sig, SIG_IGN); }); });
+        QTRY_VERIFY(panel.detects());
+        QVERIFY(panel.signal(sig));
         const int ticks = panel.log().count("Device PID: 0");
-        QTRY_VERIFY_WITH_TIMEOUT(panel.log().count("Device PID: 0") > ticks + 1, 5000);
+        QTRY_VERIFY(panel.log().count("Device PID: 0") > ticks + 1);
     }
 
     // A GUI thread stuck in a connect (each call answered just within the
     // limit) does not keep the program from ending: a second signal ends it
     // at once, a single one after 5 s.
-    void aStuckProgramStillEnds_data()
+    void stuck_data()
     {
-        QTest::addColumn<QList<int>>("signalNumbers");
+        QTest::addColumn<QList<int>>("sigs");
         // Two of a kind that arrive together are one.
         QTest::newRow("SIGTERM, SIGINT") << QList<int> { SIGTERM, SIGINT };
         QTest::newRow("SIGTERM") << QList<int> { SIGTERM };
     }
 
-    void aStuckProgramStillEnds()
+    void stuck()
     {
-        QFETCH(QList<int>, signalNumbers);
+        QFETCH(QList<int>, sigs);
         QVERIFY(fixture.startSim({ "--model", "KX2" }, { "slow 1000" }));
-        PanelProcess panel;
+        Panel panel;
         QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains("Device PID: 2"), 10000);
-        for (int signalNumber : signalNumbers)
-            QVERIFY(::kill(panel.process.processId(), signalNumber) == 0);
-        QVERIFY(panel.process.waitForFinished(signalNumbers.size() > 1 ? 1000 : 7000));
-        QCOMPARE(panel.process.exitStatus(), QProcess::CrashExit);
+        for (int sig : sigs)
+            QVERIFY(panel.signal(sig));
+        QVERIFY(panel.ends(sigs.size() > 1 ? 1000 : 7000, QProcess::CrashExit));
     }
 
 private:

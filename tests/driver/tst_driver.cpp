@@ -25,16 +25,25 @@ using Bytes = QByteArray;
 // One command as a caller makes it. The caller's variable travels as bytes
 // into the call and back out (none for a pure write).
 struct Command {
-    const char* name;
     quint32 code;
-    Bytes input; // what reaches the driver, as hex
+    // What reaches the driver, as hex.
+    Bytes input;
     int outCapacity;
+    // The call as written, which names the row.
+    const char* name;
     std::function<bool(Io&, Bytes& variable)> run;
-    Bytes answered = {};  // the variable after a successful call
-    QStringList log = {}; // what the three calls log, beside the open
-    Bytes before = {};    // null: as many 0xEE bytes as answered has
-    Bytes refused = {};   // the variable after a refused call; null: as before
+    // The variable after a successful call.
+    Bytes answered = {};
+    // What the three calls log, beside the open.
+    QStringList log = {};
+    // Null: as many 0xEE bytes as answered has.
+    Bytes before = {};
+    // The variable after a refused call; null: as before.
+    Bytes refused = {};
 };
+
+// A command's name and run: v is the caller's variable.
+#define RUN(...) #__VA_ARGS__, [](Io& io, [[maybe_unused]] Bytes& v) { return __VA_ARGS__; }
 
 template <typename T>
 T* as(Bytes& variable)
@@ -54,10 +63,13 @@ Bytes packet(const Bytes& leading)
     return leading + Bytes(2 * 37 - leading.size(), '0');
 }
 
+// Every USB control packet goes with this code.
+constexpr quint32 kUsb = 0xFFDC209C;
+
 constexpr double kLoudest = 1.9952623149688795; // +6 dB
 
 // Cell (64, 2) is double 32 * 64 + 2; output gain 5 follows the 256 x 32 matrix.
-bool sendMixer(Io& io, Bytes&)
+bool sendMixer(Io& io)
 {
     auto mixer = std::make_unique<_MIXER_FADER_DATA>();
     mixer->matrixGains[64][2] = 0.5;
@@ -66,6 +78,12 @@ bool sendMixer(Io& io, Bytes&)
 }
 const Bytes kMixerHex =
     Bytes(66304, '\0').replace(8 * (32 * 64 + 2), 8, bytesOf(0.5)).replace(65536 + 8 * 5, 8, bytesOf(kLoudest)).toHex();
+
+bool writePacket(Io& io)
+{
+    unsigned char bytes[37] = { 0x01, 0x5f };
+    return io.io_write_usb_control(bytes, sizeof bytes);
+}
 
 // The reply becomes exactly 32 bytes, however long it was.
 bool readUsbControl(Io& io, Bytes& variable)
@@ -80,53 +98,47 @@ bool readUsbControl(Io& io, Bytes& variable)
 
 const QStringList kFirmwareFailures(2, "Failed to read firmware version from device.");
 
-const std::vector<Command>& commandTable()
+const std::vector<Command>& table()
 {
     static const std::vector<Command> commands = {
-        { "io_set_sample_rate", 0xFFDC2038, "80bb0000", 0, [](Io& io, Bytes&) { return io.io_set_sample_rate(48000); } },
-        { "io_set_mixer", 0xFFDC2040, kMixerHex, 0, sendMixer },
-        { "io_set_buffer_size", 0xFFDC2044, "40000000", 0, [](Io& io, Bytes&) { return io.io_set_buffer_size(64); } },
-        { "io_set_usb_buffer_size", 0xFFDC2050, "08000000", 0, [](Io& io, Bytes&) { return io.io_set_usb_buffer_size(8); } },
-        { "io_stop_all_audio", 0xFFDC2078, "", 0, [](Io& io, Bytes&) { return io.io_stop_all_audio(); } },
-        { "io_audio_init", 0xFFDC207C, "", 0, [](Io& io, Bytes&) { return io.io_audio_init(); } },
-        { "io_restart_audio", 0xFFDC2080, "", 0, [](Io& io, Bytes&) { return io.io_restart_audio(); } },
-        { "io_set_wdm_num", 0xFFDC2088, "04000000", 0, [](Io& io, Bytes&) { return io.io_set_wdm_num(4); } },
-        { "io_set_safe_mode_on", 0xFFDC2090, "", 0, [](Io& io, Bytes&) { return io.io_set_safe_mode_on(); } },
-        { "io_set_safe_mode_off", 0xFFDC2094, "", 0, [](Io& io, Bytes&) { return io.io_set_safe_mode_off(); } },
-        { "io_set_master_volume", 0xFFDC20AC, "feca", 0, [](Io& io, Bytes&) { return io.io_set_master_volume(0xCAFE); } },
-        { "io_set_master_mute on", 0xFFDC20B4, "01", 0, [](Io& io, Bytes&) { return io.io_set_master_mute(true); } },
-        { "io_set_master_mute off", 0xFFDC20B4, "00", 0, [](Io& io, Bytes&) { return io.io_set_master_mute(false); } },
-        { "io_write_usb_control", 0xFFDC209C, packet("015f"), 0, [](Io& io, Bytes&) {
-              unsigned char bytes[37] = { 0x01, 0x5f };
-              return io.io_write_usb_control(bytes, sizeof bytes);
-          } },
-        { "io_set_mic_volume", 0xFFDC209C, packet("01070002017000"), 0, [](Io& io, Bytes&) { return io.io_set_mic_volume(1, 112); } },
-        { "io_set_out_volume", 0xFFDC209C, packet("01030002056400"), 0, [](Io& io, Bytes&) { return io.io_set_out_volume(5, 100); } },
+        { 0xFFDC2038, "80bb0000", 0, RUN(io.io_set_sample_rate(48000)) },
+        { 0xFFDC2040, kMixerHex, 0, RUN(sendMixer(io)) },
+        { 0xFFDC2044, "40000000", 0, RUN(io.io_set_buffer_size(64)) },
+        { 0xFFDC2050, "08000000", 0, RUN(io.io_set_usb_buffer_size(8)) },
+        { 0xFFDC2078, "", 0, RUN(io.io_stop_all_audio()) },
+        { 0xFFDC207C, "", 0, RUN(io.io_audio_init()) },
+        { 0xFFDC2080, "", 0, RUN(io.io_restart_audio()) },
+        { 0xFFDC2088, "04000000", 0, RUN(io.io_set_wdm_num(4)) },
+        { 0xFFDC2090, "", 0, RUN(io.io_set_safe_mode_on()) },
+        { 0xFFDC2094, "", 0, RUN(io.io_set_safe_mode_off()) },
+        { 0xFFDC20AC, "feca", 0, RUN(io.io_set_master_volume(0xCAFE)) },
+        { 0xFFDC20B4, "01", 0, RUN(io.io_set_master_mute(true)) },
+        { 0xFFDC20B4, "00", 0, RUN(io.io_set_master_mute(false)) },
+        { kUsb, packet("015f"), 0, RUN(writePacket(io)) },
+        { kUsb, packet("01070002017000"), 0, RUN(io.io_set_mic_volume(1, 112)) },
+        { kUsb, packet("01030002056400"), 0, RUN(io.io_set_out_volume(5, 100)) },
         // Only the low 8 bits of the channel and the low 16 bits of the value go.
-        { "io_set_out_volume cut", 0xFFDC209C, packet("01030002013412"), 0, [](Io& io, Bytes&) { return io.io_set_out_volume(257, 0x11234); } },
-        { "io_set_mic_48v", 0xFFDC209C, packet("015b000102"), 0, [](Io& io, Bytes&) { return io.io_set_mic_48v(2, 1); } },
-        { "io_set_mic_20db", 0xFFDC209C, packet("015a000101"), 0, [](Io& io, Bytes&) { return io.io_set_mic_20db(1, 1); } },
-        { "io_mic_instr_switch", 0xFFDC209C, packet("0164000002"), 0, [](Io& io, Bytes&) { return io.io_mic_instr_switch(2, 0); } },
-        { "io_set_otg_chip_off", 0xFFDC209C, packet("015e"), 0, [](Io& io, Bytes&) { return io.io_set_otg_chip_off(); } },
-        { "io_set_otg_chip_on", 0xFFDC209C, packet("015f"), 0, [](Io& io, Bytes&) { return io.io_set_otg_chip_on(); } },
-        { "io_close_feedback", 0xFFDC209C, packet("0168"), 0, [](Io& io, Bytes&) { return io.io_close_feedback(); } },
+        { kUsb, packet("01030002013412"), 0, RUN(io.io_set_out_volume(257, 0x11234)) },
+        { kUsb, packet("015b000102"), 0, RUN(io.io_set_mic_48v(2, 1)) },
+        { kUsb, packet("015a000101"), 0, RUN(io.io_set_mic_20db(1, 1)) },
+        { kUsb, packet("0164000002"), 0, RUN(io.io_mic_instr_switch(2, 0)) },
+        { kUsb, packet("015e"), 0, RUN(io.io_set_otg_chip_off()) },
+        { kUsb, packet("015f"), 0, RUN(io.io_set_otg_chip_on()) },
+        { kUsb, packet("0168"), 0, RUN(io.io_close_feedback()) },
 
-        { "io_get_current_sample_rate", 0xFFDC2020, "", 4, [](Io& io, Bytes& v) { return io.io_get_current_sample_rate(as<unsigned>(v)); }, bytesOf(44100u) },
+        { 0xFFDC2020, "", 4, RUN(io.io_get_current_sample_rate(as<unsigned>(v))), bytesOf(44100u) },
         // 0 stands for a failure.
-        { "io_get_samplerate", 0xFFDC2020, "", 4, [](Io& io, Bytes& v) { return (*as<unsigned>(v) = io.io_get_samplerate()) != 0; }, bytesOf(44100u), {}, bytesOf(0u) },
-        { "io_get_buffer_size", 0xFFDC2048, "", 4, [](Io& io, Bytes& v) { return io.io_get_buffer_size(as<unsigned>(v)); }, bytesOf(512u), { "Buffer size: 512" } },
-        { "io_get_usb_buffer_size", 0xFFDC204C, "", 4, [](Io& io, Bytes& v) { return io.io_get_usb_buffer_size(as<unsigned>(v)); }, bytesOf(24u) },
-        { "io_get_meter_data", 0xFFDC2074, "", 768, [](Io& io, Bytes& v) { return io.io_get_meter_data(*as<_MIXER_METER_DATA>(v)); },
-          bytesOf(std::array<std::int32_t, 192> { 2147483647, -1000, 0, 1 }) },
-        { "io_get_device_pid", 0xFFDC2084, "", 4, [](Io& io, Bytes& v) { return io.io_get_device_pid(*as<unsigned>(v)); }, bytesOf(2u) },
-        { "io_get_wdm_num", 0xFFDC20A4, "", 4, [](Io& io, Bytes& v) { return (*as<int>(v) = io.io_get_wdm_num()) != 0; }, bytesOf(4), {}, bytesOf(0) },
-        { "io_get_master_volume", 0xFFDC20B0, "", 2, [](Io& io, Bytes& v) { return io.io_get_master_volume(as<unsigned short>(v)); }, "\x34\x12" },
-        { "io_get_master_mute", 0xFFDC20B8, "", 1, [](Io& io, Bytes& v) { return io.io_get_master_mute(*as<bool>(v)); }, "\x01", {}, Bytes(1, '\0') },
-        { "io_read_usb_control", 0xFFDC20A0, packet("0165"), 32, readUsbControl, "K2.06.0915" + Bytes(22, '\0'), {}, Bytes(40, '\xEE'), Bytes(32, '\xEE') },
-        { "io_get_firmware_version into 4", 0xFFDC20A0, packet("0165"), 32,
-          [](Io& io, Bytes& v) { return io.io_get_firmware_version(as<unsigned char>(v), 4); }, "K2.0" + Bytes(16, '\xEE'), kFirmwareFailures },
-        { "io_get_firmware_version into 20", 0xFFDC20A0, packet("0165"), 32,
-          [](Io& io, Bytes& v) { return io.io_get_firmware_version(as<unsigned char>(v), 20); }, "K2.06.0915" + Bytes(10, '\xEE'), kFirmwareFailures },
+        { 0xFFDC2020, "", 4, RUN((*as<unsigned>(v) = io.io_get_samplerate()) != 0), bytesOf(44100u), {}, bytesOf(0u) },
+        { 0xFFDC2048, "", 4, RUN(io.io_get_buffer_size(as<unsigned>(v))), bytesOf(512u), { "Buffer size: 512" } },
+        { 0xFFDC204C, "", 4, RUN(io.io_get_usb_buffer_size(as<unsigned>(v))), bytesOf(24u) },
+        { 0xFFDC2074, "", 768, RUN(io.io_get_meter_data(*as<_MIXER_METER_DATA>(v))), bytesOf(std::array<std::int32_t, 192> { 2147483647, -1000, 0, 1 }) },
+        { 0xFFDC2084, "", 4, RUN(io.io_get_device_pid(*as<unsigned>(v))), bytesOf(2u) },
+        { 0xFFDC20A4, "", 4, RUN((*as<int>(v) = io.io_get_wdm_num()) != 0), bytesOf(4), {}, bytesOf(0) },
+        { 0xFFDC20B0, "", 2, RUN(io.io_get_master_volume(as<unsigned short>(v))), "\x34\x12" },
+        { 0xFFDC20B8, "", 1, RUN(io.io_get_master_mute(*as<bool>(v))), "\x01", {}, Bytes(1, '\0') },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(readUsbControl(io, v)), "K2.06.0915" + Bytes(22, '\0'), {}, Bytes(40, '\xEE'), Bytes(32, '\xEE') },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(io.io_get_firmware_version(as<unsigned char>(v), 4)), "K2.0" + Bytes(16, '\xEE'), kFirmwareFailures },
+        { 0xFFDC20A0, packet("0165"), 32, RUN(io.io_get_firmware_version(as<unsigned char>(v), 20)), "K2.06.0915" + Bytes(10, '\xEE'), kFirmwareFailures },
     };
     return commands;
 }
@@ -171,43 +183,43 @@ private slots:
     void commands_data()
     {
         QTest::addColumn<int>("index");
-        for (std::size_t i = 0; i < commandTable().size(); ++i)
-            QTest::newRow(commandTable()[i].name) << int(i);
+        for (std::size_t i = 0; i < table().size(); ++i)
+            QTest::newRow(table()[i].name) << int(i);
     }
 
     void commands()
     {
         QFETCH(int, index);
-        const Command& command = commandTable()[index];
-        const Bytes before = command.before.isNull() ? Bytes(command.answered.size(), '\xEE') : command.before;
+        const Command& c = table()[index];
+        const Bytes before = c.before.isNull() ? Bytes(c.answered.size(), '\xEE') : c.before;
         Bytes variable = before;
 
         // A channel that is not open fails without a call.
         KestrumIoControl io;
-        QVERIFY(!command.run(io, variable));
+        QVERIFY(!c.run(io, variable));
         QCOMPARE(variable, before);
         QVERIFY(sim->calls().isEmpty());
 
         QVERIFY(io.createDevice());
-        QVERIFY(sim->command({ "fail", QString::number(command.code), "once" }));
-        QVERIFY(!command.run(io, variable));
-        QCOMPARE(variable, command.refused.isNull() ? before : command.refused);
+        QVERIFY(sim->command({ "fail", QString::number(c.code), "once" }));
+        QVERIFY(!c.run(io, variable));
+        QCOMPARE(variable, c.refused.isNull() ? before : c.refused);
 
-        QVERIFY(command.run(io, variable));
-        QCOMPARE(variable, command.answered);
+        QVERIFY(c.run(io, variable));
+        QCOMPARE(variable, c.answered);
         const QList<QJsonObject> calls = sim->calls();
         QCOMPARE(calls.size(), 2);
         for (const QJsonObject& call : calls) {
-            QCOMPARE(call.value("code").toInteger(), qint64(command.code));
-            QCOMPARE(call.value("in").toString().toLatin1(), command.input);
-            QCOMPARE(call.value("outCapacity").toInt(), command.outCapacity);
+            QCOMPARE(call.value("code").toInteger(), qint64(c.code));
+            QCOMPARE(call.value("in").toString().toLatin1(), c.input);
+            QCOMPARE(call.value("outCapacity").toInt(), c.outCapacity);
         }
         QStringList lines = log->lines();
         lines.removeIf([](const QString& line) { return line.startsWith("Open device"); });
-        QCOMPARE(lines, command.log);
+        QCOMPARE(lines, c.log);
     }
 
-    void createDeviceOpensTheFirstBusThatOpens()
+    void firstBus()
     {
         // The shared simulator sits on bus 0; this test needs buses 3 and 5 only.
         QVERIFY(sim->command({ "unplug" }));
@@ -219,10 +231,9 @@ private slots:
         KestrumIoControl io;
         log->clear();
         QVERIFY(io.createDevice());
-        QCOMPARE(log->lines(), QStringList({ "Open device \\\\.\\KestrumAudioBus0 failed, error: 2",
-                                             "Open device \\\\.\\KestrumAudioBus1 failed, error: 2",
-                                             "Open device \\\\.\\KestrumAudioBus2 failed, error: 2",
-                                             "Open device \\\\.\\KestrumAudioBus3 success!" }));
+        const auto open = [](int bus, const QString& result) { return QString("Open device \\\\.\\KestrumAudioBus%1 ").arg(bus) + result; };
+        const QString failed = "failed, error: 2";
+        QCOMPARE(log->lines(), QStringList({ open(0, failed), open(1, failed), open(2, failed), open(3, "success!") }));
         QTRY_COMPARE(bus3.state().value("connections").toInt(), 1);
         QCOMPARE(bus5.state().value("connections").toInt(), 0);
 
@@ -233,14 +244,14 @@ private slots:
         QVERIFY(bus5.command({ "unplug" }));
         log->clear();
         QVERIFY(!io.createDevice());
-        QCOMPARE(log->lines().filter("failed, error: 2").size(), 16);
-        QCOMPARE(log->lines().last(), "Open device \\\\.\\KestrumAudioBus15 failed, error: 2");
+        QCOMPARE(log->lines().filter(failed).size(), 16);
+        QCOMPARE(log->lines().last(), open(15, failed));
     }
 
     // A channel the device dropped opens the device again on its next call,
     // when asked to, and tells its owner then; until a device opens each call
     // fails. One not asked to, or closed by its owner, stays failed.
-    void droppedChannelOpensAgainOnItsNextCall()
+    void dropped()
     {
         KestrumIoControl io, watch;
         int reconnects = 0;
@@ -264,7 +275,7 @@ private slots:
         QCOMPARE(reconnects, 1);
     }
 
-    void levelConversions()
+    void levels()
     {
         const std::pair<double, double> gains[] = {
             { -100.0, 0.0 }, { -80.0, 0.0 }, { -79.9, 1.0115794542598982e-4 }, { -20.0, 0.1 }, { 0.0, 1.0 }, { 6.0, kLoudest }, { 12.0, kLoudest },

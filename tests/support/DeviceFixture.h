@@ -13,11 +13,9 @@
 
 #include <memory>
 
-// What a suite driving the program against the simulated interface sets up:
-// a private environment, the captured log, a kestrum-sim process started on
-// demand, and access to the ini files the program keeps. Create it in
-// initTestCase() or later: Qt Test installs its own message handler when the
-// run starts, and a log capture made before that never sees a line.
+// A private environment, the captured log, a kestrum-sim process started on
+// demand, and the program's ini files. Create it in initTestCase() or later:
+// a log capture made before Qt Test installs its message handler sees nothing.
 class DeviceFixture
 {
 public:
@@ -25,9 +23,8 @@ public:
     DeviceFixture(const DeviceFixture&) = delete;
     DeviceFixture& operator=(const DeviceFixture&) = delete;
 
-    // Starts the sim with its serving arguments and runs each control
-    // command (space-separated words) on it. False, with a warning saying
-    // why, when the sim does not come up or refuses a command.
+    // Starts the sim with its serving arguments and runs each control command
+    // (space-separated words). False, with a warning, when one fails.
     bool startSim(const QStringList& arguments = {}, const QStringList& commands = {});
     void stopSim() { m_sim.reset(); }
     SimProcess& sim() { return *m_sim; }

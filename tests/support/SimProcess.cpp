@@ -7,19 +7,31 @@
 
 namespace {
 
-constexpr int kReadyLimitMs = 5000;
-constexpr int kQuitLimitMs = 2000;
+constexpr int kReadyMs = 5000;
+constexpr int kQuitMs = 2000;
 // Bounds each wait for the sim's output, so the control socket is tried again soon.
 constexpr int kPollMs = 50;
 constexpr int kProbeMs = 500;
 
 QString controlPathIn(const QStringList& arguments)
 {
-    const qsizetype at = arguments.indexOf(QStringLiteral("--control"));
+    const qsizetype at = arguments.indexOf("--control");
     if (at >= 0 && at + 1 < arguments.size())
         return arguments.at(at + 1);
     QString error;
     return SimControlClient::defaultControlPath(&error);
+}
+
+// A command of one word; a refusal is worth a warning only.
+bool run(SimProcess& sim, const QString& command, QByteArray* answer = nullptr)
+{
+    QByteArray text;
+    const bool ok = sim.command({ command }, &text);
+    if (!ok)
+        qWarning("kestrum-sim %s failed: %s", qPrintable(command), text.constData());
+    if (answer)
+        *answer = text;
+    return ok;
 }
 
 } // namespace
@@ -29,27 +41,27 @@ SimProcess::SimProcess(const QStringList& arguments)
 {
     // The sim's complaints belong in the test log.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(KESTRUM_SIM_PATH), arguments + QStringList { QStringLiteral("--quiet") });
+    m_process.start(KESTRUM_SIM_PATH, arguments + QStringList { "--quiet" });
 }
 
 SimProcess::~SimProcess()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    SimControlClient(m_controlPath).send({ QStringLiteral("quit") }, kQuitLimitMs);
-    if (!m_process.waitForFinished(kQuitLimitMs)) {
+    SimControlClient(m_controlPath).send({ "quit" }, kQuitMs);
+    if (!m_process.waitForFinished(kQuitMs)) {
         m_process.kill();
-        m_process.waitForFinished(kQuitLimitMs);
+        m_process.waitForFinished(kQuitMs);
     }
 }
 
 bool SimProcess::waitUntilReady()
 {
-    if (!m_process.waitForStarted(kReadyLimitMs)) {
+    if (!m_process.waitForStarted(kReadyMs)) {
         qWarning("kestrum-sim did not start: %s", qPrintable(m_process.errorString()));
         return false;
     }
-    const QDeadlineTimer deadline(kReadyLimitMs);
+    const QDeadlineTimer deadline(kReadyMs);
     while (!deadline.hasExpired()) {
         if (answers())
             return true;
@@ -59,13 +71,13 @@ bool SimProcess::waitUntilReady()
         }
         m_process.waitForReadyRead(kPollMs);
     }
-    qWarning("kestrum-sim did not answer at %s within %d ms", qPrintable(m_controlPath), kReadyLimitMs);
+    qWarning("kestrum-sim did not answer at %s within %d ms", qPrintable(m_controlPath), kReadyMs);
     return false;
 }
 
 bool SimProcess::answers()
 {
-    return SimControlClient(m_controlPath).send({ QStringLiteral("status") }, kProbeMs).ok();
+    return SimControlClient(m_controlPath).send({ "status" }, kProbeMs).ok();
 }
 
 bool SimProcess::command(const QStringList& arguments, QByteArray* output)
@@ -79,28 +91,24 @@ bool SimProcess::command(const QStringList& arguments, QByteArray* output)
 QJsonObject SimProcess::report()
 {
     QByteArray text;
-    if (!command({ QStringLiteral("report") }, &text)) {
-        qWarning("kestrum-sim report failed: %s", text.constData());
-        return QJsonObject();
-    }
-    return QJsonDocument::fromJson(text).object();
+    return run(*this, "report", &text) ? QJsonDocument::fromJson(text).object() : QJsonObject();
 }
 
 QJsonObject SimProcess::state()
 {
-    return report()[QStringLiteral("state")].toObject();
+    return report()["state"].toObject();
 }
 
 QJsonArray SimProcess::record()
 {
-    return report()[QStringLiteral("calls")].toArray();
+    return report()["calls"].toArray();
 }
 
 QList<QJsonObject> SimProcess::calls()
 {
     QList<QJsonObject> found;
     for (const QJsonValue& entry : record()) {
-        if (entry[QStringLiteral("kind")].toString() == QLatin1String("call"))
+        if (entry["kind"].toString() == "call")
             found.append(entry.toObject());
     }
     return found;
@@ -108,26 +116,17 @@ QList<QJsonObject> SimProcess::calls()
 
 QList<QJsonObject> SimProcess::calls(quint32 code)
 {
-    QList<QJsonObject> found;
-    for (const QJsonObject& entry : calls()) {
-        if (entry[QStringLiteral("code")].toInteger() == code)
-            found.append(entry);
-    }
+    QList<QJsonObject> found = calls();
+    found.removeIf([code](const QJsonObject& call) { return call["code"].toInteger() != code; });
     return found;
 }
 
 void SimProcess::clearRecord()
 {
-    QByteArray text;
-    if (!command({ QStringLiteral("clear") }, &text))
-        qWarning("kestrum-sim clear failed: %s", text.constData());
+    run(*this, "clear");
 }
 
 bool SimProcess::reset()
 {
-    QByteArray text;
-    const bool ok = command({ QStringLiteral("reset") }, &text);
-    if (!ok)
-        qWarning("kestrum-sim reset failed: %s", text.constData());
-    return ok;
+    return run(*this, "reset");
 }

@@ -24,13 +24,11 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // Waits up to 5 s until the sim answers on its control socket. False,
-    // with a warning saying why, when it does not.
+    // Waits up to 5 s for the sim's control socket. False, with a warning, when it stays silent.
     bool waitUntilReady();
 
-    // Runs a control command (as given to `kestrum-sim <command>`). False
-    // when the sim refused it or did not answer; output gets its answer or
-    // the reason.
+    // Runs a control command (as given to `kestrum-sim <command>`). False when
+    // refused or unanswered; output gets the answer or the reason.
     bool command(const QStringList& arguments, QByteArray* output = nullptr);
 
     // From `kestrum-sim report`: its "state" object and its "calls" array
