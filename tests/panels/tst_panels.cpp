@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -417,6 +418,18 @@ private slots:
         window.show();
         QCOMPARE(readouts(shown), reading(expected));
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Every text beside the controls, in order: a caption left out of its column shows here.
+        const QHash<QString, L> captions = {
+            { "KX2", { "MIC1", "Gain", "MIC2", "Gain", "SPEAKER", "Volume", "Phone To SP Volume", "HEADPHONE", "Volume", "Phone To HP Volume" } },
+            { "KX1", { "MIC", "Gain", "HEADPHONE", "Volume", "Phone To HP Volume" } },
+            { "KQ", { "MIC", "Gain", "HEADPHONE", "Volume" } },
+        };
+        L texts;
+        for (QLabel* label : shown->findChildren<QLabel*>()) {
+            if (label->accessibleDescription().isEmpty())
+                texts << label->text();
+        }
+        QCOMPARE(texts, captions[model]);
         const QList<QWidget*> widgets = shown->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         for (QWidget* widget : widgets) {
             QVERIFY2(shown->rect().contains(widget->geometry()) && !widget->geometry().isEmpty() && widget->isVisible(), widget->metaObject()->className());
