@@ -205,7 +205,6 @@ void MainWindow::noDeviceFound()
 
 void MainWindow::addPanel(ModelPanel* panel, const Model& model)
 {
-    panel->setParent(this);
     baseLayout->addWidget(panel);
     qCDebug(lcApp) << model.addedLogLine;
     update();

@@ -95,8 +95,7 @@ Knob* phoneKnob(QWidget* panel)
 
 Button* switchButton(QWidget* panel, const QString& text, const QString& colour)
 {
-    auto* button = new Button(text);
-    button->setParent(panel);
+    auto* button = new Button(text, panel);
     button->checkedTextColor = colour;
     button->glowColor = colour;
     button->uncheckedTextColor = kButtonGrey;
