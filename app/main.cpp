@@ -4,7 +4,7 @@
 #include "app/SingleInstanceGuard.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
 #include "panels/PanelsLog.h"
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 
 #include <QLabel>
 #include <QSettings>

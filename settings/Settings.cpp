@@ -4,7 +4,7 @@
 #include "platform/NamedPipe.h"
 #include "resources/AppIcon.h"
 #include "settings/ThreadSettingsPip.h"
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include "sim/MixerRecord.h"
 #include "sim/ReceivedUsbPacket.h"
 #include "tests/support/DeviceFixture.h"
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 
 #include <QAccessible>
 #include <QDateTime>

@@ -6,7 +6,7 @@
 #include "settings/PipeASIO.h"
 #include "settings/Settings.h"
 #include "tests/support/DeviceFixture.h"
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 
 #include <QComboBox>
 #include <QDir>

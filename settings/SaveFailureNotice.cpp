@@ -1,4 +1,4 @@
-#include "tray/SaveFailureNotice.h"
+#include "settings/SaveFailureNotice.h"
 
 namespace {
 
