@@ -16,6 +16,7 @@
 #include <ddk/wdm.h>
 
 #include "RelayLink.h"
+#include "../driver/ServiceValue.h"
 
 #define BUS_COUNT 16
 #define WIRE_HEADER_BYTES 12
@@ -240,30 +241,11 @@ static void unload(PDRIVER_OBJECT driver)
     }
 }
 
-// The registry path is counted, not terminated: copy it for the query.
-static NTSTATUS readRelayPort(PCUNICODE_STRING registryPath)
-{
-    WCHAR path[256];
-    RTL_QUERY_REGISTRY_TABLE query[2];
-    const ULONG length = registryPath->Length / sizeof(WCHAR);
-
-    if (length >= sizeof path / sizeof path[0])
-        return STATUS_NAME_TOO_LONG;
-    RtlCopyMemory(path, registryPath->Buffer, length * sizeof(WCHAR));
-    path[length] = 0;
-
-    RtlZeroMemory(query, sizeof query);
-    query[0].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_REQUIRED;
-    query[0].Name = L"RelayPort";
-    query[0].EntryContext = &relayPort;
-    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path, query, NULL, NULL);
-}
-
 // The buses are named before the driver reports that it runs, so that a
 // program started after it finds them.
 NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
-    NTSTATUS status = readRelayPort(registryPath);
+    NTSTATUS status = readServiceValue(registryPath, L"RelayPort", &relayPort);
     if (!NT_SUCCESS(status))
         return status;
     if (!relayStartup())

@@ -7,6 +7,7 @@
 
 #include <ddk/wdm.h>
 
+#include "ServiceValue.h"
 #include "TestDriverProtocol.h"
 
 #define KESTRUM_CODE(function) CTL_CODE(0xFFDCu, (function), METHOD_BUFFERED, FILE_ANY_ACCESS)
@@ -214,29 +215,10 @@ static void unload(PDRIVER_OBJECT driver)
     }
 }
 
-/* The registry path is counted, not terminated: copy it for the query. */
-static NTSTATUS readBusMask(PCUNICODE_STRING registryPath, ULONG* buses)
-{
-    WCHAR path[256];
-    RTL_QUERY_REGISTRY_TABLE query[2];
-    const ULONG length = registryPath->Length / sizeof(WCHAR);
-
-    if (length >= sizeof path / sizeof path[0])
-        return STATUS_NAME_TOO_LONG;
-    RtlCopyMemory(path, registryPath->Buffer, length * sizeof(WCHAR));
-    path[length] = 0;
-
-    RtlZeroMemory(query, sizeof query);
-    query[0].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_REQUIRED;
-    query[0].Name = L"Buses";
-    query[0].EntryContext = buses;
-    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path, query, NULL, NULL);
-}
-
 NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     ULONG buses = 0;
-    NTSTATUS status = readBusMask(registryPath, &buses);
+    NTSTATUS status = readServiceValue(registryPath, L"Buses", &buses);
     if (!NT_SUCCESS(status))
         return status;
 
