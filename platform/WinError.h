@@ -13,6 +13,7 @@ constexpr std::uint32_t kPathNotFound = 3;
 constexpr std::uint32_t kAccessDenied = 5;
 constexpr std::uint32_t kInvalidHandle = 6;
 constexpr std::uint32_t kGenFailure = 31;
+constexpr std::uint32_t kNotSupported = 50;
 constexpr std::uint32_t kInvalidParameter = 87;
 constexpr std::uint32_t kBrokenPipe = 109;
 constexpr std::uint32_t kSemTimeout = 121;

@@ -2,6 +2,7 @@
 
 #include "tray/TrayLog.h"
 #include "platform/Shell.h"
+#include "platform/WinError.h"
 #include "resources/AppIcon.h"
 
 #include <QAction>
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 
 namespace {
 
@@ -56,8 +56,6 @@ void TrayIcon::createTrayMenu()
     auto* mainWindowAction = new QAction(tr("主窗口"), this);
     auto* settingsAction = new QAction(tr("设置"), this);
     auto* quitAction = new QAction(tr("退出"), this);
-    auto* soundPanelAction = new QAction(tr("声音面板"), this);
-    auto* refreshAction = new QAction(tr("刷新设备列表"), this);
     auto* versionAction = new QAction(kVersion, this);
     versionAction->setEnabled(false);
 
@@ -66,8 +64,15 @@ void TrayIcon::createTrayMenu()
     trayMenu->addSeparator();
     trayMenu->addAction(settingsAction);
     trayMenu->addAction(mainWindowAction);
-    trayMenu->addAction(refreshAction);
-    trayMenu->addAction(soundPanelAction);
+    // The Windows shell's programs, where there are any.
+    if (platform::windowsShellAvailable()) {
+        auto* refreshAction = new QAction(tr("刷新设备列表"), this);
+        auto* soundPanelAction = new QAction(tr("声音面板"), this);
+        trayMenu->addAction(refreshAction);
+        trayMenu->addAction(soundPanelAction);
+        connect(refreshAction, &QAction::triggered, this, &TrayIcon::refreshDeviceList);
+        connect(soundPanelAction, &QAction::triggered, this, &TrayIcon::openSoundPannel);
+    }
     setContextMenu(trayMenu.get());
 
     connect(mainWindowAction, &QAction::triggered, this, &TrayIcon::showMainWindow);
@@ -75,8 +80,6 @@ void TrayIcon::createTrayMenu()
     QGuiApplication::setQuitOnLastWindowClosed(false);
     connect(settingsAction, &QAction::triggered, this, &TrayIcon::showSettings);
     connect(quitAction, &QAction::triggered, qApp, &TrayIcon::quitProgram);
-    connect(soundPanelAction, &QAction::triggered, this, &TrayIcon::openSoundPannel);
-    connect(refreshAction, &QAction::triggered, this, &TrayIcon::refreshDeviceList);
 }
 
 // Ends the event loop at once. quit() would first ask every window to
@@ -125,20 +128,21 @@ void TrayIcon::openSoundPannel()
 // then is killed before the call returns.
 void TrayIcon::refreshDeviceList()
 {
-    QProcess process;
-    process.start("cmd.exe", { "/c", "taskkill /f /im explorer.exe && start explorer.exe" }, QIODevice::ReadWrite);
-    if (!process.waitForFinished(kShellRestartTimeoutMs)) {
+    const platform::ShellRestart run = platform::restartShell(kShellRestartTimeoutMs);
+    if (run.error == platform::winerror::kSemTimeout) {
         qCWarning(lcTray) << "重启资源管理器超时";
-        qCWarning(lcTray) << "错误信息:" << process.errorString();
-        process.kill();
-        process.waitForFinished();
+        qCWarning(lcTray) << "错误信息:" << QStringLiteral("Process operation timed out");
+        return;
+    }
+    if (!run.finished) {
+        qCWarning(lcTray) << "错误信息:" << QStringLiteral("Process failed to start (error %1)").arg(run.error);
         return;
     }
     // A command that crashed has no meaningful exit code, and must not pass for a success.
-    if (process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0) {
-        qCWarning(lcTray) << "命令执行失败，退出代码:" << process.exitCode();
-        qCWarning(lcTray) << "输出:" << process.readAllStandardOutput();
-        qCWarning(lcTray) << "错误输出:" << process.readAllStandardError();
+    if (run.crashed || run.exitCode != 0) {
+        qCWarning(lcTray) << "命令执行失败，退出代码:" << int(run.exitCode);
+        qCWarning(lcTray) << "输出:" << QByteArray::fromStdString(run.output);
+        qCWarning(lcTray) << "错误输出:" << QByteArray::fromStdString(run.errorOutput);
         return;
     }
     qCDebug(lcTray) << "资源管理器已成功重启";

@@ -10,9 +10,10 @@ class QMenu;
 
 // The program's presence in the notification area and the only way to its
 // windows: a click opens the main window, and the menu offers the version,
-// quit, the settings dialog, the main window, a shell restart that makes the
-// system list its audio devices again, and the sound control panel. Quitting
-// from the menu is the only way the program ends.
+// quit, the settings dialog, the main window and, where the Windows shell
+// is there, a shell restart that makes the system list its audio devices
+// again and the sound control panel. Quitting from the menu is the only way
+// the program ends.
 class TrayIcon : public QSystemTrayIcon
 {
     Q_DECLARE_TR_FUNCTIONS(TrayIcon)

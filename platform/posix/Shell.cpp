@@ -119,4 +119,16 @@ std::intptr_t shellExecute(const std::string&, const std::string& file, const st
     return started ? kStarted : kCannotStart;
 }
 
+bool windowsShellAvailable()
+{
+    return false;
+}
+
+ShellRestart restartShell(unsigned int)
+{
+    ShellRestart run;
+    run.error = winerror::kNotSupported;
+    return run;
+}
+
 } // namespace platform
