@@ -53,17 +53,6 @@ private slots:
     void init() { fixture->log().clear(); }
     void cleanup() { window.reset(); settings.reset(); fixture->stopSim(); }
 
-    // Hidden, saying so, with the same label while detection ticks.
-    void searching()
-    {
-        startWindow();
-        QVERIFY(window->isHidden());
-        QCOMPARE(labels(), L { kNoDevice });
-        const QPointer<QWidget> label = shown().first();
-        QTRY_COMPARE_WITH_TIMEOUT(count("Device PID: 0"), 2, 3000);
-        QCOMPARE(shown(), W { label.data() });
-    }
-
     void detected_data()
     {
         QTest::addColumn<QString>("model");
@@ -97,21 +86,12 @@ private slots:
         QVERIFY(wdm >= 0 && wdm < calls().indexOf("io_set_mixer"));
 
         // Watching: PID reads on a channel of their own, detection stopped.
-        QTRY_VERIFY_WITH_TIMEOUT(sim().calls(iocode::kGetDevicePid).size() >= 4, 3000);
+        QTRY_VERIFY(sim().calls(iocode::kGetDevicePid).size() >= 4);
         const QList<QJsonObject> reads = sim().calls(iocode::kGetDevicePid);
         QVERIFY(reads[1]["conn"] == reads[2]["conn"] && reads[1]["conn"] != reads[0]["conn"]);
         // The detection channel was closed; the settings dialog, the panel and the watch keep theirs.
         QCOMPARE(sim().state()["connections"].toInt(), 3);
         QCOMPARE(count("Device PID: " + QString::number(sim().state()["pid"].toInt())), 1);
-
-        // Closed (here without a tray, so the close is accepted), the window
-        // only hides: the device is still watched with the same panel.
-        const QPointer<QWidget> kept = panel();
-        window->show();
-        window->close();
-        const qsizetype pidReads = sim().calls(iocode::kGetDevicePid).size();
-        QTRY_VERIFY(sim().calls(iocode::kGetDevicePid).size() > pidReads);
-        QVERIFY(window->isHidden() && kept && panel() == kept);
 
         // Another model on the bus between two polls: a loss, then a new detection.
         QVERIFY(sim().command({ "model", next }));
@@ -125,16 +105,16 @@ private slots:
     {
         startSim({}, "3");
         startWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(labels(), L { kUnknown }, 3000);
+        QTRY_COMPARE(labels(), L { kUnknown });
         const QPointer<QWidget> first = shown().first();
-        QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 3000);
+        QTRY_VERIFY(first.isNull());
         QCOMPARE(labels(), L { kUnknown });
         QCOMPARE(title(), kNoTitle);
         QTRY_COMPARE(sim().state()["connections"].toInt(), 0);
 
         // Refused presets: no panel, while the settings dialog and the watch keep a channel.
         QVERIFY(sim().command({ "fail", "io_write_usb_control", "always" }) && sim().command({ "model", "KX2" }));
-        QTRY_VERIFY_WITH_TIMEOUT(logged("Device PID: 2"), 3000);
+        QTRY_VERIFY(logged("Device PID: 2"));
         QCOMPARE(labels(), L { kNoDevice });
         QTRY_COMPARE(sim().state()["connections"].toInt(), 2);
         QVERIFY(sim().command({ "model", "3" }));
@@ -181,7 +161,7 @@ private slots:
         window->callDriverTimerCallback();
         const qint64 stalledMs = stall.elapsed();
         faulter.join();
-        QVERIFY2(stalledMs < 4000, qPrintable(QString::number(stalledMs)));
+        QVERIFY(stalledMs < 4000);
         QCOMPARE(labels(), L { kNoDevice });
         QVERIFY(!panel());
         QCOMPARE(count("Failed to connect to driver in settings window."), fault.isEmpty() ? 1 : 0);
@@ -234,7 +214,7 @@ private slots:
         // A replug while the read was retried is a loss: the device is
         // programmed anew and its new panel reads the meters.
         QTRY_VERIFY(firstPanel.isNull() && panel());
-        QTRY_VERIFY_WITH_TIMEOUT(calls(1).contains("io_get_meter_data"), 3000);
+        QTRY_VERIFY(calls(1).contains("io_get_meter_data"));
         for (const char* call : { "io_set_sample_rate", "io_set_mixer", "io_write_usb_control" })
             QVERIFY2(calls(1).contains(call), call);
     }
@@ -271,7 +251,7 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             const int goodBefore = calls(1).count(kPid);
             QVERIFY(sim().command({ "fail", kPid, "2" }));
-            QTRY_VERIFY_WITH_TIMEOUT(calls(1).count(kPid) > goodBefore + 1, 3000);
+            QTRY_VERIFY(calls(1).count(kPid) > goodBefore + 1);
         }
         QCOMPARE(count(failedReads(2)), 2);
         QVERIFY(!logged(failedReads(3)) && oldPanel);
@@ -293,11 +273,10 @@ private slots:
         QVERIFY(sim().command({ "plug" }));
         QTRY_COMPARE_WITH_TIMEOUT(count("Device found with PID: 2"), 2, 3000);
         QVERIFY(panel() && labels().isEmpty());
-        QCOMPARE(calls().count("io_set_sample_rate"), 1);
         QVERIFY(sim().command({ "fail", kPid, "once" }));
-        QTRY_VERIFY_WITH_TIMEOUT(calls(0).count(kPid) == 1, 3000);
+        QTRY_VERIFY(calls(0).count(kPid) == 1);
         const int goodAfterFailure = calls(1).count(kPid);
-        QTRY_VERIFY_WITH_TIMEOUT(calls(1).count(kPid) > goodAfterFailure, 3000);
+        QTRY_VERIFY(calls(1).count(kPid) > goodAfterFailure);
         QCOMPARE(count(kLost), 1);
     }
 
@@ -339,11 +318,7 @@ private:
         const W widgets = shown();
         return widgets.isEmpty() || qobject_cast<QLabel*>(widgets.first()) ? nullptr : widgets.first();
     }
-    QString panelType() const
-    {
-        const QWidget* shown = panel();
-        return shown ? typeid(*shown).name() : QString();
-    }
+    QString panelType() const { return panel() ? typeid(*panel()).name() : ""; }
     // The names of the recorded calls; with status 0 or 1, of the failed or good ones.
     L calls(int status = -1)
     {

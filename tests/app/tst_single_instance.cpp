@@ -18,16 +18,21 @@
 namespace {
 
 using L = QStringList;
+using Env = QMap<QString, QString>;
 
-// One copy of the panel, with everything it logged so far; prepare sets
-// up its process before it starts.
+// One copy of the panel with these variables changed (an empty value
+// removes one), and everything it logged so far; started is run in the
+// child before the program.
 struct Panel {
-    explicit Panel(const std::function<void(QProcess&)>& prepare = {})
+    explicit Panel(const Env& changes = {}, const L& arguments = {}, const std::function<void()>& started = {})
     {
-        process.setProgram(KESTRUM_PANEL_PATH);
-        if (prepare)
-            prepare(process);
-        process.start();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+            it.value().isEmpty() ? env.remove(it.key()) : env.insert(it.key(), it.value());
+        process.setProcessEnvironment(env);
+        if (started)
+            process.setChildProcessModifier(started);
+        process.start(KESTRUM_PANEL_PATH, arguments);
     }
     ~Panel() { process.kill(); process.waitForFinished(); }
     QString log() { return logged += QString::fromUtf8(process.readAllStandardError()); }
@@ -45,19 +50,6 @@ struct Panel {
     QString logged;
 };
 
-// The process's environment with these variables changed; an empty value removes one.
-void setEnv(QProcess& process, const QMap<QString, QString>& changes)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-        if (it.value().isEmpty())
-            env.remove(it.key());
-        else
-            env.insert(it.key(), it.value());
-    }
-    process.setProcessEnvironment(env);
-}
-
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -66,18 +58,20 @@ class TestSingleInstance : public QObject
 
 private slots:
     // Of two copies started together one exits at once, saying only why; a
-    // killed copy leaves no marker behind.
+    // killed copy leaves no marker behind. QT_MESSAGE_PATTERN still shapes
+    // the lines when set.
     void secondCopy()
     {
         {
-            Panel a;
-            Panel b;
+            const Env pattern { { "QT_MESSAGE_PATTERN", "%{category}: %{message}" } };
+            Panel a(pattern);
+            Panel b(pattern);
             QTRY_VERIFY(!a.running() || !b.running());
             Panel& second = a.running() ? b : a;
             Panel& first = a.running() ? a : b;
             QVERIFY(second.ends(0));
             // The message alone.
-            QCOMPARE(second.log().trimmed(), "Kestrum Mixer 已经在运行中。");
+            QCOMPARE(second.log().trimmed(), "kestrum.app: Kestrum Mixer 已经在运行中。");
             QTRY_VERIFY(first.detects());
             QVERIFY(first.running());
         } // SIGKILL: no tear-down
@@ -85,8 +79,7 @@ private slots:
         QTRY_VERIFY(next.detects());
     }
 
-    // No marker, no run; the line after says where and why. QT_MESSAGE_PATTERN
-    // still shapes the lines when set.
+    // No marker, no run; the line after says where and why.
     void noMarker_data()
     {
         // Below a new directory; made as a file unless empty.
@@ -94,10 +87,9 @@ private slots:
         // Of <runtime>/kestrum, made first unless 0.
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("reason");
-        QTest::addColumn<QString>("pattern");
-        QTest::newRow("others may write to it") << "" << 0777 << "Permission denied" << "";
-        QTest::newRow("runtime directory is a file") << "/file" << 0 << "Not a directory" << "";
-        QTest::newRow("the lock is a directory") << "" << 0700 << "Is a directory" << "%{category}: %{message}";
+        QTest::newRow("others may write to it") << "" << 0777 << "Permission denied";
+        QTest::newRow("runtime directory is a file") << "/file" << 0 << "Not a directory";
+        QTest::newRow("the lock is a directory") << "" << 0700 << "Is a directory";
     }
 
     void noMarker()
@@ -105,21 +97,17 @@ private slots:
         QFETCH(QString, runtime);
         QFETCH(int, mode);
         QFETCH(QString, reason);
-        QFETCH(QString, pattern);
         QTemporaryDir root;
         const QString base = root.path() + runtime + "/kestrum";
         QVERIFY(runtime.isEmpty() || QFile(root.path() + runtime).open(QIODevice::WriteOnly));
         QVERIFY(mode == 0 || (QDir().mkdir(base) && ::chmod(QFile::encodeName(base).constData(), mode) == 0));
         QVERIFY(mode != 0700 || QDir().mkdir(base + "/KestrumQtDriverSharedMemory.lock"));
-        Panel panel([&](QProcess& process) {
-            setEnv(process, { { "XDG_RUNTIME_DIR", root.path() + runtime }, { "QT_MESSAGE_PATTERN", pattern } });
-        });
+        Panel panel({ { "XDG_RUNTIME_DIR", root.path() + runtime } });
         QVERIFY(panel.ends(5000, QProcess::NormalExit, 255));
-        const QString prefix = pattern.isEmpty() ? "" : "kestrum.app: ";
         const QStringList lines = panel.log().split('\n');
-        const qsizetype failed = lines.indexOf(prefix + "无法创建共享内存，程序退出。");
+        const qsizetype failed = lines.indexOf("无法创建共享内存，程序退出。");
         QVERIFY(failed >= 0);
-        QCOMPARE(lines.value(failed + 1), prefix + base + ": " + reason);
+        QCOMPARE(lines.value(failed + 1), base + ": " + reason);
     }
 
     // Run as root, the other copy runs as the user "nobody" with a runtime
@@ -128,7 +116,7 @@ private slots:
     // the machine's shared temporary directory, as users do.
     void otherUser()
     {
-        Panel first([](QProcess& process) { setEnv(process, { { "TMPDIR", "/tmp" } }); });
+        Panel first({ { "TMPDIR", "/tmp" } });
         QTRY_VERIFY(first.detects());
 
         const bool asRoot = ::geteuid() == 0;
@@ -140,16 +128,12 @@ private slots:
             QVERIFY(!asRoot || ::chown(QFile::encodeName(otherUser.path() + dir).constData(), kNobody, kNobody) == 0);
         }
 
-        Panel other([&](QProcess& process) {
-            setEnv(process, { { "XDG_RUNTIME_DIR", otherUser.path() + "/run" }, { "HOME", otherUser.path() + "/home" },
-                                         { "TMPDIR", "/tmp" }, { "XDG_CONFIG_HOME", "" }, { "XDG_DATA_HOME", "" } });
-            if (asRoot) {
-                process.setChildProcessModifier([] {
-                    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-                        ::_exit(99);
-                });
-            }
-        });
+        Panel other({ { "XDG_RUNTIME_DIR", otherUser.path() + "/run" }, { "HOME", otherUser.path() + "/home" },
+                      { "TMPDIR", "/tmp" }, { "XDG_CONFIG_HOME", "" }, { "XDG_DATA_HOME", "" } },
+                    {}, [asRoot] {
+                        if (asRoot && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+                            ::_exit(99);
+                    });
         QTRY_VERIFY(other.detects());
         QVERIFY(other.running());
         QVERIFY(first.running());
@@ -175,10 +159,7 @@ private slots:
         QFETCH(QString, rules);
         QFETCH(bool, written);
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
-        Panel panel([&](QProcess& process) {
-            process.setArguments(arguments);
-            setEnv(process, { { "QT_LOGGING_RULES", rules } });
-        });
+        Panel panel({ { "QT_LOGGING_RULES", rules } }, arguments);
         // Detection is over once the firmware was read.
         QTRY_VERIFY(!fixture.sim().calls(iocode::kReadUsbControl).isEmpty());
         QVERIFY(panel.signal(sig));
@@ -201,7 +182,7 @@ private slots:
     {
         QFETCH(int, sig);
         fixture.stopSim();
-        Panel panel([=](QProcess& process) { process.setChildProcessModifier([=] { ::signal(sig, SIG_IGN); }); });
+        Panel panel({}, {}, [sig] { ::signal(sig, SIG_IGN); });
         QTRY_VERIFY(panel.detects());
         QVERIFY(panel.signal(sig));
         const int ticks = panel.log().count("Device PID: 0");
