@@ -120,12 +120,13 @@ void DeviceSession::callDriverTimerCallback()
     }
 }
 
-// A panel in place goes; its watch goes on until it sees the loss too.
+// A panel whose firmware is retried goes; its watch goes on until it sees
+// the loss too. Elsewhere the watch, where it runs, decides.
 void DeviceSession::noDeviceFound()
 {
     if (current == State::UnknownDevice)
         enterState(State::Searching);
-    else if (current == State::FirmwarePending || current == State::Watching)
+    else if (current == State::FirmwarePending)
         enterState(State::ConnectFailed);
 }
 
