@@ -6,6 +6,7 @@
 
 #include "DriverService.h"
 #include "bridge/RelayLink.h"
+#include "driver/DeviceSymlinks.h"
 #include "platform/DeviceIo.h"
 #include "platform/NamedPipe.h"
 
@@ -236,11 +237,13 @@ TEST_F(Bridge, AnUnpluggedSimDropsItsHandlesAndServesNoOpen)
     Device device;
     Bytes pid(4);
     ASSERT_TRUE(device.call(0xFFDC2084, {}, pid).ok);
+    // Each of the panel's 16 paths names its own bus: only the sim's opens.
+    ASSERT_EQ(DeviceSymlinks.size(), 16u);
+    for (std::size_t bus = 0; bus < DeviceSymlinks.size(); ++bus)
+        EXPECT_EQ(Device(DeviceSymlinks[bus].c_str()).error, bus == 0 ? 0u : 2u) << bus;
     ASSERT_TRUE(simDoes("unplug"));
     EXPECT_EQ(device.call(0xFFDC2084, {}, pid).error, 1167u);
     EXPECT_TRUE(opensWithin2s(kBus0, 2));
-    // A bus nobody serves is missing too.
-    EXPECT_EQ(Device(L"\\\\.\\KestrumAudioBus7").error, 2u);
     ASSERT_TRUE(simDoes("plug"));
     EXPECT_TRUE(opensWithin2s(kBus0, 0));
     Device again;
