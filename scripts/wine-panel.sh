@@ -31,7 +31,8 @@ stop_all() {
     rm -rf "$logs"
 }
 trap stop_all EXIT
-trap '[ -z "$program_pid" ] || kill "$program_pid" 2> /dev/null' TERM INT
+# Before the program runs, a signal ends the script at once.
+trap 'if [ -n "$program_pid" ]; then kill "$program_pid" 2> /dev/null; else exit 143; fi' TERM INT
 
 if [ -z "${DISPLAY:-}" ]; then
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$logs/display" 2> "$logs/xvfb.log" &
