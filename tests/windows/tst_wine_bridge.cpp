@@ -127,6 +127,10 @@ protected:
         ASSERT_NE(relayPort(), 0) << "run through scripts/test-windows.sh, which starts the relay";
         for (const char* command : { "plug", "slow 0", "fail all off", "reset", "asio-serve on", "clear" })
             ASSERT_TRUE(simDoes(command)) << command;
+        // The relay closes an earlier test's connections in its own time.
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (sim("report").find("\\\"connections\\\":0,") == std::string::npos && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 };
 

@@ -25,8 +25,7 @@ namespace {
 const QString kRoot = QStringLiteral(KESTRUM_ROOT);
 constexpr qint64 kMeterRead = 0xFFDC2074, kPidRead = 0xFFDC2084;
 
-// Runs a program to its end (at most 60 s): its output, and its exit code
-// or -1 when it crashed or hung.
+// Runs a program to its end (at most 60 s): its output, and its exit code (-1: crashed or hung).
 QString run(const QString& program, const QStringList& arguments, const QProcessEnvironment& env, int* code = nullptr)
 {
     QProcess process;
@@ -82,23 +81,13 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "runs on an X display (xvfb-run)");
-        const QString runtime = root.filePath("run");
-        QVERIFY(QDir().mkpath(runtime) && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        env.insert("XDG_RUNTIME_DIR", runtime);
-        env.insert("HOME", root.filePath("home"));
-        env.insert("XDG_DATA_HOME", root.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-        env.insert("WINEPREFIX", root.filePath("wine"));
+        QVERIFY(QDir().mkpath(root.filePath("run")) && QFile::setPermissions(root.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        for (const char* name : { "XDG_RUNTIME_DIR=run", "HOME=home", "XDG_DATA_HOME=data", "XDG_CONFIG_HOME=config", "WINEPREFIX=wine" })
+            env.insert(QString(name).section('=', 0, 0), root.filePath(QString(name).section('=', 1)));
         env.insert("QT_QPA_PLATFORM", "xcb");
-        // Now and then trayer's first window stays unmapped; a second start shows it.
-        for (int start = 0; start < 3; ++start) {
-            notificationArea.reset();
-            notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right",
-                "--widthtype", "request", "--height", "32", "--transparent", "false" }, env);
-            if (QTest::qWaitFor([] { return !window("--class", "^trayer$").isEmpty(); }, 5000))
-                break;
-        }
-        QVERIFY2(!window("--class", "^trayer$").isEmpty(), "trayer showed no notification area");
+        notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right",
+            "--widthtype", "request", "--height", "32", "--transparent", "false" }, env);
+        QTRY_VERIFY_WITH_TIMEOUT(!window("--class", "^trayer$").isEmpty(), 10000);
     }
 
     void sameCallsAndFiles_data()
@@ -177,7 +166,7 @@ private:
         xdotool({ "key", "Down" });
         QVERIFY2(settles(before, 20000), "no settings sequence");
         xdotool({ "key", "Return" });
-        QTRY_COMPARE_WITH_TIMEOUT(report()["state"].toObject()["asio"].toObject()["notices"].toInt(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(report("state")["asio"]["notices"].toInt(), 1, 10000);
         QTRY_VERIFY(window("--name", "^Settings$").isEmpty());
 
         calls = steadyCalls();
@@ -208,26 +197,20 @@ private:
     {
         QStringList result;
         QString group;
-        for (const QString& line : text.split(QRegularExpression("[\r\n]+"), Qt::SkipEmptyParts)) {
-            if (line.startsWith('['))
-                group = line;
-            else
-                result << name + ' ' + group + line;
-        }
+        for (const QString& line : text.split(QRegularExpression("[\r\n]+"), Qt::SkipEmptyParts))
+            line.startsWith('[') ? void(group = line) : result.append(name + ' ' + group + line);
         result.sort();
         return result;
     }
 
-    // The program's window in trayer's strip at the top right: the Linux
-    // program's own, or the one Wine's explorer.exe docks for it (before it
-    // docks, it is a window of its own at the top left; explorer.exe also
-    // keeps a strip two pixels wide up there).
+    // The program's window docked in trayer's strip at the top right: the
+    // Linux program's own, or the one Wine's explorer.exe docks for it, not
+    // the explorer.exe strip two pixels wide beside it.
     static QString trayIcon()
     {
         const int strip = geometry(window("--class", "^trayer$"), "X");
         for (const QString& candidate : xdotool({ "search", "--onlyvisible", "--class", "^(kestrum-panel|explorer\\.exe)$" }).split('\n')) {
-            if (geometry(candidate, "X") >= strip && geometry(candidate, "Y") + geometry(candidate, "HEIGHT") <= 32
-                && geometry(candidate, "WIDTH") > 8)
+            if (geometry(candidate, "X") >= strip && geometry(candidate, "Y") < 32 && geometry(candidate, "WIDTH") > 8)
                 return candidate;
         }
         return {};
@@ -249,27 +232,23 @@ private:
         return code == 0;
     }
 
-    QJsonObject report()
+    QJsonValue report(const QString& part)
     {
-        return QJsonDocument::fromJson(run(kRoot + "/build/sim/kestrum-sim", { "report" }, env).toUtf8()).object();
+        return QJsonDocument::fromJson(run(kRoot + "/build/sim/kestrum-sim", { "report" }, env).toUtf8())[part];
     }
 
     // The calls the panel makes once per event, as "code input": the meter
-    // and PID reads repeat on timers and are left out.
+    // and PID reads repeat on timers and are left out, as are opens and
+    // closes. quietTicks: the meter reads since the last of them.
     QStringList steadyCalls(int* quietTicks = nullptr)
     {
         QStringList calls;
         int ticks = 0;
-        for (const QJsonValue call : report()["calls"].toArray()) {
-            const qint64 code = call["code"].toInteger();
-            if (call["kind"] != "call")
-                continue;
-            if (code == kMeterRead)
-                ++ticks;
-            else if (code != kPidRead) {
+        for (const QJsonValue call : report("calls").toArray()) {
+            const qint64 code = call["kind"] == "call" ? call["code"].toInteger() : kPidRead;
+            ticks = code == kMeterRead ? ticks + 1 : code == kPidRead ? ticks : 0;
+            if (ticks == 0 && code != kPidRead)
                 calls << QString::number(code, 16) + ' ' + call["in"].toString();
-                ticks = 0;
-            }
         }
         if (quietTicks)
             *quietTicks = ticks;
