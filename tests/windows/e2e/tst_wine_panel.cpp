@@ -102,7 +102,7 @@ private slots:
         QFETCH(QString, model);
         QStringList calls[2], files[2];
         for (const bool windows : { false, true }) {
-            useBoth(model, windows, calls[windows]);
+            runScenario(model, windows, calls[windows]);
             if (QTest::currentTestFailed())
                 return;
             panel.reset();
@@ -122,7 +122,7 @@ private:
     // the device again before its PID poll gives up, it sends its controls
     // once more: a race, which the bridge's slower return after the plug
     // decides otherwise than the Linux build does.
-    void useBoth(const QString& model, bool windows, QStringList& calls)
+    void runScenario(const QString& model, bool windows, QStringList& calls)
     {
         panel.reset();
         sim.reset();
