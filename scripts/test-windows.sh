@@ -3,11 +3,14 @@
 # build-windows/ and runs its tests with CTest under Wine, in a fresh Wine
 # prefix that is removed again at the end, with a kestrum-sim and the Wine
 # bridge's relay serving a runtime directory of their own (wine-bridge.sh).
+# Then builds the Windows program (build-windows.sh; the first run builds
+# Qt for Windows, about half an hour) and runs it under Wine beside the
+# Linux one on an X display of its own (tests/windows/e2e).
 # Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --desktop
 scripts/install-deps.sh --windows
 source scripts/wine-bridge.sh
 bridge_build
@@ -48,5 +51,13 @@ bridge_start "$runtime_dir"
 wineserver -p
 WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 "$wine64" wineboot -u > /dev/null 2>&1
 
-cd "$build_dir"
-ctest --output-on-failure -j2
+(cd "$build_dir" && ctest --output-on-failure -j2)
+stop_all
+trap - EXIT
+
+scripts/build-windows.sh > /dev/null
+scripts/build.sh kestrum-sim kestrum-panel
+cmake -S tests/windows/e2e -B "$build_dir/e2e" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build "$build_dir/e2e"
+unset WINEPREFIX KESTRUM_RELAY_PORT
+xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -nolisten tcp" "$build_dir/e2e/tst_wine_panel"

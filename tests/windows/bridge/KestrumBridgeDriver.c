@@ -16,7 +16,7 @@
 #include <ddk/wdm.h>
 
 #include "RelayLink.h"
-#include "../driver/ServiceValue.h"
+#include "ServiceValue.h"
 
 #define BUS_COUNT 16
 #define WIRE_HEADER_BYTES 12

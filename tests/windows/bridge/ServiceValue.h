@@ -1,7 +1,7 @@
 #pragma once
 
-/* What both test drivers read from their service key: one DWORD value. Plain
- * C, as the drivers are. */
+/* What the bridge driver reads from its service key: one DWORD value. Plain
+ * C, as the driver is. */
 
 #include <ddk/wdm.h>
 
