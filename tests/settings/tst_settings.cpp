@@ -530,7 +530,7 @@ private:
         return all.value(at)["timeUs"].toInteger() - all.value(at - 1)["timeUs"].toInteger();
     }
     // A deferred step of a sequence is still to come, or its used timer not yet gone.
-    bool pending() const { return !dialog->findChildren<QTimer*>(Qt::FindDirectChildrenOnly).isEmpty(); }
+    bool pending() const { return dialog->engine().pending(); }
     // The lines of setting.ini on disk.
     L onDisk() const
     {
