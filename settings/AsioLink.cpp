@@ -1,7 +1,6 @@
 #include "settings/AsioLink.h"
 
 #include "settings/PipeASIO.h"
-#include "settings/SettingsLog.h"
 #include "settings/ThreadSettingsPip.h"
 
 AsioLink::AsioLink(QObject* parent)
@@ -16,5 +15,4 @@ AsioLink::AsioLink(QObject* parent)
 void AsioLink::sendResetNotice()
 {
     PipeASIO::sendResetNotice();
-    qCDebug(lcSettings) << "设置通知ASIO逻辑";
 }

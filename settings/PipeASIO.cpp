@@ -42,6 +42,7 @@ void PipeASIO::sendResetNotice()
     else
         qCDebug(lcSettings) << "Error: Failed to send ASIO reset signal. Error code:" << error;
     platform::closePipe(pipe);
+    qCDebug(lcSettings) << "设置通知ASIO逻辑";
 }
 
 PipeASIO::PipeASIO(const QString& name)

@@ -183,7 +183,6 @@ void SettingsEngine::runStep(QTimer* timer)
     (this->*step)();
 }
 
-// A step refused after the audio stop must not leave the engine silent.
 void SettingsEngine::restartAudio()
 {
     succeeded(driver().io_restart_audio(), kRestartFailed);
@@ -261,18 +260,7 @@ void SettingsEngine::bufferSizeChanged()
     qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
     if (latency < usb)
         enforce(S::UsbLatency, latency);
-
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
-        fallBack(S::BufferSize);
-        return;
-    }
-    if (!succeeded(driver().io_set_buffer_size(size), kSetBufferFailed)) {
-        fallBack(S::BufferSize);
-        restartAudio();
-        return;
-    }
-    applied[S::BufferSize] = size;
-    if (!succeeded(driver().io_restart_audio(), kRestartFailed))
+    if (!reprogram(S::BufferSize, [this, size] { return driver().io_set_buffer_size(size); }, kSetBufferFailed))
         return;
     qCDebug(lcSettings) << "音频缓冲区大小设置成功：" << size << "samples";
     store(S::BufferSize);
@@ -287,39 +275,33 @@ void SettingsEngine::usbLatencyChanged()
     unsigned int usb = 0;
     driver().io_get_usb_buffer_size(&usb);
     qCDebug(lcSettings) << "当前USB延迟大小：" << usb;
-    if (usb != latency) {
-        if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
-            fallBack(S::UsbLatency);
-            return;
-        }
-        if (!succeeded(driver().io_set_usb_buffer_size(latency), kSetLatencyFailed)) {
-            fallBack(S::UsbLatency);
-            restartAudio();
-            return;
-        }
-        applied[S::UsbLatency] = latency;
-        if (!succeeded(driver().io_restart_audio(), kRestartFailed))
-            return;
-    }
-    store(S::UsbLatency);
+    if (usb == latency || reprogram(S::UsbLatency, [this, latency] { return driver().io_set_usb_buffer_size(latency); }, kSetLatencyFailed))
+        store(S::UsbLatency);
 }
 
 void SettingsEngine::safeModeChanged()
 {
-    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
-        fallBack(S::SafeMode);
-        return;
-    }
     const bool on = chosen[S::SafeMode];
-    if (!succeeded(on ? driver().io_set_safe_mode_on() : driver().io_set_safe_mode_off(), kSafeModeFailed)) {
-        fallBack(S::SafeMode);
-        restartAudio();
-        return;
+    const auto set = [this, on] { return on ? driver().io_set_safe_mode_on() : driver().io_set_safe_mode_off(); };
+    if (reprogram(S::SafeMode, set, kSafeModeFailed))
+        store(S::SafeMode);
+}
+
+// Stop, set, restart. A refusal falls back to what the driver runs, and one
+// after the stop must not leave the engine silent. True when all went through.
+bool SettingsEngine::reprogram(S::Setting setting, const std::function<bool()>& set, const char* setFailed)
+{
+    if (!succeeded(driver().io_stop_all_audio(), kStopFailed)) {
+        fallBack(setting);
+        return false;
     }
-    applied[S::SafeMode] = on;
-    if (!succeeded(driver().io_restart_audio(), kRestartFailed))
-        return;
-    store(S::SafeMode);
+    if (!succeeded(set(), setFailed)) {
+        fallBack(setting);
+        restartAudio();
+        return false;
+    }
+    applied[setting] = chosen[setting];
+    return succeeded(driver().io_restart_audio(), kRestartFailed);
 }
 
 void SettingsEngine::startSetup()

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
 #include <utility>
 
 class QSettings;
@@ -53,6 +54,7 @@ private:
     void store(AudioSettings::Setting setting);
     void scheduleStep(Step step);
     void runStep(QTimer* timer);
+    bool reprogram(AudioSettings::Setting setting, const std::function<bool()>& set, const char* setFailed);
     void restartAudio();
     void initialiseAudio(const char* failureMessage);
     void programRateAtStartup(unsigned int rate);

@@ -12,8 +12,6 @@
 #include <QTest>
 #include <QtEndian>
 
-#include <memory>
-
 namespace {
 
 using L = QStringList;
@@ -100,7 +98,7 @@ private slots:
                                   << "[Audio] BufferSize=192 SampleRate=48000";
         // A value that is no choice changes nothing and is kept; one chosen
         // already is applied all the same.
-        QTest::newRow("no choice, one chosen") << QVariantMap({ { "Audio/BufferSize", "100" }, { "USB/SlowMode", "Disabled" } })
+        QTest::newRow("no choice") << QVariantMap({ { "Audio/BufferSize", "100" }, { "USB/SlowMode", "Disabled" } })
                                                << L { kStop, "set_safe_mode_off", kRestart } + rate
                                                << "[Audio] BufferSize=100 [USB] SlowMode=Disabled";
     }
