@@ -114,9 +114,16 @@ void SettingsEngine::enforce(S::Setting setting, unsigned int value)
 
 void SettingsEngine::apply(S::Setting setting)
 {
-    static constexpr Step kChanges[] = { &SettingsEngine::usbLatencyChanged, &SettingsEngine::bufferSizeChanged,
-                                         &SettingsEngine::safeModeChanged, &SettingsEngine::sampleRateChanged };
-    (this->*kChanges[setting])();
+    switch (setting) {
+    case S::UsbLatency:
+        return usbLatencyChanged();
+    case S::BufferSize:
+        return bufferSizeChanged();
+    case S::SafeMode:
+        return safeModeChanged();
+    case S::SampleRate:
+        return sampleRateChanged();
+    }
 }
 
 void SettingsEngine::loadControlStates()
