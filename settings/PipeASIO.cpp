@@ -3,10 +3,13 @@
 #include "settings/SettingsLog.h"
 #include "platform/WinError.h"
 
-
 #include <cstring>
 
 namespace {
+
+const QString kAsioToPanelPipe = QStringLiteral("\\\\.\\pipe\\KestrumASIOToPannel");
+const QString kPanelToAsioPipe = QStringLiteral("\\\\.\\pipe\\KestrumPannelToASIO");
+constexpr char kResetNotice = 0x31;
 
 // A client that connects and says nothing would hold the single instance,
 // and with it every later request; it gets this long for its message.
@@ -19,6 +22,28 @@ bool wasReleased(std::uint32_t error)
 }
 
 } // namespace
+
+PipeASIO* PipeASIO::forRequests()
+{
+    return new PipeASIO(kAsioToPanelPipe);
+}
+
+void PipeASIO::sendResetNotice()
+{
+    std::uint32_t error = 0;
+    const platform::PipeHandle pipe = platform::openPipe(kPanelToAsioPipe.toStdWString(), error);
+    if (pipe == platform::kInvalidPipeHandle) {
+        qCDebug(lcSettings) << "Error: Could not open pipe. Error code:" << error;
+        return;
+    }
+    qCDebug(lcSettings) << "Pipe opened successfully.";
+    if (platform::writePipe(pipe, &kResetNotice, 1, error))
+        qCDebug(lcSettings) << "ASIO reset signal sent successfully.";
+    else
+        qCDebug(lcSettings) << "Error: Failed to send ASIO reset signal. Error code:" << error;
+    platform::closePipe(pipe);
+    qCDebug(lcSettings) << "设置通知ASIO逻辑";
+}
 
 PipeASIO::PipeASIO(const QString& name)
     : pipeName(name)

@@ -5,13 +5,19 @@
 #include <QByteArray>
 #include <QString>
 
-// One server-side instance of a message-mode named pipe that exchanges one
+// The two pipes to the ASIO driver are opened here alone. An object is one
+// server-side instance of a message-mode named pipe that exchanges one
 // message per client connection: wait for the client, read or write, drop it.
 class PipeASIO
 {
 public:
     // The most a read takes from one message; the caller's buffer holds this.
     static constexpr int kMessageCapacity = 1024;
+
+    // An instance of the pipe on which the ASIO driver asks for the settings window.
+    static PipeASIO* forRequests();
+    // Tells the ASIO driver to reset, as a client of the pipe it serves.
+    static void sendResetNotice();
 
     explicit PipeASIO(const QString& name);
     ~PipeASIO();

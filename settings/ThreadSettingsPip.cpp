@@ -8,7 +8,6 @@
 
 namespace {
 
-const QString kAsioToPanelPipe = QStringLiteral("\\\\.\\pipe\\KestrumASIOToPannel");
 constexpr int kWordCount = 5;
 constexpr int kOpenWindowWord = 4;
 // Keeps a pipe that cannot wait for clients from spinning.
@@ -25,7 +24,7 @@ quint32 word(const char* buffer, int index)
 
 ThreadSettingsPip::ThreadSettingsPip(QObject* parent)
     : QThread(parent)
-    , listenPipe(new PipeASIO(kAsioToPanelPipe))
+    , listenPipe(PipeASIO::forRequests())
     , instances { listenPipe }
 {
     readers.setMaxThreadCount(kMaxReaders);
@@ -86,7 +85,7 @@ PipeASIO* ThreadSettingsPip::spareInstance()
         return idle.takeLast();
     if (instances.size() > kMaxReaders)
         return nullptr;
-    auto* pipe = new PipeASIO(kAsioToPanelPipe);
+    auto* pipe = PipeASIO::forRequests();
     if (!pipe->createPipe()) {
         delete pipe;
         return nullptr;
