@@ -5,7 +5,7 @@
 #include "panels/kq.h"
 #include "panels/kx1.h"
 #include "panels/kx2.h"
-#include "settings/Settings.h"
+#include "settings/SettingsEngine.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -9,7 +9,7 @@
 class KestrumIoControl;
 class ModelPanel;
 class QTimer;
-class Settings;
+class SettingsEngine;
 
 // The attached interface, from the search for one to its loss, as one state
 // at a time. A one-second detection timer looks for a device on a fresh
@@ -41,8 +41,8 @@ public:
     explicit DeviceSession(QObject* parent = nullptr);
     ~DeviceSession() override;
 
-    // The settings dialog, not owned, that programs the driver on a connect.
-    void setSettings(Settings* dialog) { settings = dialog; }
+    // The settings engine, not owned, that programs the driver on a connect.
+    void setSettingsEngine(SettingsEngine* engine) { settings = engine; }
 
     State state() const { return current; }
     // The connected model's panel, not yet laid out by anyone; null in the
@@ -74,7 +74,7 @@ private:
     QTimer* pollTimer = nullptr;
     std::unique_ptr<KestrumIoControl> watch;
     int errorCount = 0;
-    Settings* settings = nullptr;
+    SettingsEngine* settings = nullptr;
     const Model* connectedModel = nullptr;
     QPointer<ModelPanel> connectedPanel;
     QString title;

@@ -2,6 +2,7 @@
 
 #include "panels/ModelPanel.h"
 #include "resources/AppIcon.h"
+#include "settings/Settings.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -43,6 +44,11 @@ MainWindow::MainWindow(QWidget* parent)
     baseLayout->setAlignment(Qt::AlignCenter);
     connect(session, &DeviceSession::stateChanged, this, &MainWindow::showState);
     showState(session->state());
+}
+
+void MainWindow::setSettings(Settings* dialog)
+{
+    session->setSettingsEngine(dialog ? &dialog->engine() : nullptr);
 }
 
 // Everything in the layout goes but the session's panel, which stays the

@@ -19,8 +19,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget* parent = nullptr);
 
-    // The settings dialog, not owned; set by the entry routine.
-    void setSettings(Settings* dialog) { session->setSettings(dialog); }
+    // The settings dialog, not owned; set by the entry routine. A connect
+    // programs the driver through the dialog's engine.
+    void setSettings(Settings* dialog);
 
     void callDriverTimerCallback() { session->callDriverTimerCallback(); }
     void readPidFromDriverCallback() { session->readPidFromDriverCallback(); }
