@@ -305,7 +305,7 @@ private slots:
         QVERIFY(start(rowModel()));
         log().clear();
         for (const S& code : refused)
-            QVERIFY(sim().command({ "fail", code, "always" }));
+            QVERIFY(cmd("fail " + code + " always"));
         for (const S& step : steps.split(';'))
             set(step);
         const L inFile = expected.filter(QRegularExpression("^[BD]/"));
@@ -313,7 +313,7 @@ private slots:
         if (refused.isEmpty()) {
             QCOMPARE(log().lines().filter("Failed"), L());
         } else {
-            QVERIFY(sim().command({ "fail", "all", "off" }));
+            QVERIFY(cmd("fail all off"));
             set(model == "KX2" ? "Mic 2 direct monitoring" : "Mic direct monitoring");
         }
         QCOMPARE(view(expected), expected);
@@ -422,14 +422,14 @@ private slots:
                 QVERIFY2(other == w || !other->geometry().intersects(w->geometry()), qPrintable(w->accessibleName() + " overlaps"));
         }
 
-        QVERIFY(sim().command({ "meter", "1", "1", "1", "1" }));
-        QVERIFY(sim().command({ "fail", "io_get_meter_data", "once" }));
+        QVERIFY(cmd("meter 1 1 1 1"));
+        QVERIFY(cmd("fail io_get_meter_data once"));
         QTRY_VERIFY(log().contains(kMeterFailed));
         QCOMPARE(readouts(shown), reading(expected));
         QTRY_COMPARE(readouts(shown), all("-186.6"));
 
         window.hide();
-        QVERIFY(sim().command({ "meter", "-1073741824", "-1073741824", "1073741824", "1073741824" }));
+        QVERIFY(cmd("meter -1073741824 -1073741824 1073741824 1073741824"));
         const qsizetype before = polls();
         QTRY_VERIFY(polls() > before);
         QCOMPARE(readouts(shown), all("-186.6"));
@@ -525,12 +525,12 @@ private slots:
 
         QVERIFY(start("KX2"));
         set("Mic 1 gain=7");
-        QVERIFY(sim().command({ "slow", "2500" }));
+        QVERIFY(cmd("slow 2500"));
         if (late.isEmpty())
             QTRY_VERIFY(log().contains(kMeterFailed));
         else
             set(late);
-        QVERIFY(sim().command({ "slow", "0" }));
+        QVERIFY(cmd("slow 0"));
         sim().clearRecord();
         if (!after.isEmpty())
             set(after);
@@ -587,10 +587,7 @@ private:
     {
         L found;
         for (const S& entry : expected) {
-            const S key = entry.section('=', 0, 0);
-            const S what = key.section('/', 0, 0);
-            const S which = key.section('/', 1);
-            const S at = key.mid(1);
+            const S key = entry.section('=', 0, 0), what = key.section('/', 0, 0), which = key.section('/', 1), at = key.mid(1);
             S value;
             if (what == "D" || what == "B")
                 value = DeviceFixture::onDisk(iniOf(model), iniKey(key));
@@ -598,10 +595,9 @@ private:
                 value = qobject_cast<QAbstractButton*>(named(panel.get(), which)->object())->text();
             else if (what == "reads")
                 value = named(panel.get(), which)->text(QAccessible::Value);
-            else if (key.startsWith('g'))
-                value = S::number(records().last().outputGain(at.toInt()), 'g', 12);
-            else if (key.startsWith('c'))
-                value = S::number(records().last().cell(at.section(',', 0, 0).toInt(), at.section(',', 1).toInt()), 'g', 12);
+            else if (what == key)
+                value = S::number(key[0] == 'g' ? records().last().outputGain(at.toInt())
+                                                : records().last().cell(at.section(',', 0, 0).toInt(), at.section(',', 1).toInt()), 'g', 12);
             else
                 value = sim().state()[what].toObject()[which].toVariant().toString();
             found << key + "=" + value;
@@ -621,6 +617,7 @@ private:
     }
 
     SimProcess& sim() { return device->sim(); }
+    bool cmd(const S& words) { return sim().command(words.split(' ')); }
     LogCapture& log() { return device->log(); }
 
     // Made once the test library has installed its message handler, so that
