@@ -3,63 +3,258 @@
 #include "controls/Button.h"
 #include "controls/Knob.h"
 #include "driver/KestrumIoControl.h"
+#include "panels/PanelRecipes.h"
 #include "panels/PanelsLog.h"
 #include "settings/SaveFailureNotice.h"
 
+#include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
+
+using ModelTable::kFirstOutputRow;
+using ModelTable::MixerCell;
+using ModelTable::Role;
 
 namespace {
 
-constexpr int kOutputPreset = 100;
-constexpr int kSilentDb = -80;
-constexpr int kDimDb = 20;
-constexpr int kPhoneLeftEntry = 2;
-constexpr int kPhoneRightEntry = 3;
+constexpr int kMeterIntervalMs = 500;
 // The longest a change waits for its write, and the shortest time between
 // two writes.
 constexpr int kSaveDelayMs = 50;
+constexpr int kPhoneLeftEntry = 2;
+constexpr int kPhoneRightEntry = 3;
 
-// Inputs to their usual outputs at unity, as every model starts.
-constexpr ModelPanel::MixerCell kUnityCells[] = {
-    { 4, 0 }, { 5, 1 }, { 6, 2 }, { 7, 3 }, { 8, 4 }, { 9, 5 }, { 10, 6 }, { 11, 7 },
-    { 96, 0 }, { 97, 1 },
-    { 128, 0 }, { 129, 1 },
-    { 130, 0 }, { 131, 1 },
-    { 160, 0 }, { 161, 1 }, { 162, 2 }, { 163, 3 }, { 164, 4 }, { 165, 5 }, { 166, 6 }, { 167, 7 },
+// A microphone's switches, top to bottom, each where the table lists it.
+// Names: of a lone microphone, and numbered, of one of several.
+struct MicSwitchLook {
+    Role role;
+    const PanelDevice::MicSwitch* command; // none: DIRECT, which routes
+    const char* text;
+    const char* colour;
+    const char* names[2];
 };
-
-void setCell(_MIXER_FADER_DATA& mixer, const ModelPanel::MixerCell& cell, double gain)
-{
-    mixer.matrixGains[cell.row][cell.column] = gain;
-}
+const MicSwitchLook kMicSwitches[] = {
+    { Role::Instrument, &PanelDevice::instrument, QT_TRANSLATE_NOOP("ModelPanel", "MIC"), PanelRecipes::kInstrumentColour,
+      { QT_TRANSLATE_NOOP("ModelPanel", "Mic instrument input"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 instrument input") } },
+    { Role::Pad, &PanelDevice::pad20dB, QT_TRANSLATE_NOOP("ModelPanel", "20dB"), PanelRecipes::kPadColour,
+      { QT_TRANSLATE_NOOP("ModelPanel", "Mic 20 dB pad"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 20 dB pad") } },
+    { Role::Phantom, &PanelDevice::phantom48V, QT_TRANSLATE_NOOP("ModelPanel", "48V"), PanelRecipes::kPhantomColour,
+      { QT_TRANSLATE_NOOP("ModelPanel", "Mic 48V"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 48V") } },
+    { Role::Direct, nullptr, QT_TRANSLATE_NOOP("ModelPanel", "DIRECT"), PanelRecipes::kDirectColour,
+      { QT_TRANSLATE_NOOP("ModelPanel", "Mic direct monitoring"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 direct monitoring") } },
+};
+const char* const kMicTitles[2] = { QT_TRANSLATE_NOOP("ModelPanel", "MIC"), QT_TRANSLATE_NOOP("ModelPanel", "MIC%1") };
+const char* const kGainNames[2] = { QT_TRANSLATE_NOOP("ModelPanel", "Mic gain"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 gain") };
+const char* const kLevelNames[2] = { QT_TRANSLATE_NOOP("ModelPanel", "Mic level"), QT_TRANSLATE_NOOP("ModelPanel", "Mic %1 level") };
+const char* const kInstrumentOn = QT_TRANSLATE_NOOP("ModelPanel", "INST");
 
 } // namespace
 
-ModelPanel::ModelPanel()
+const ModelTable::MicKeys ModelTable::loneMic { {
+    "Dial/MicValue", "Button/MicInstrIsChecked", "Button/Mic20dBIsChecked", "Button/Mic48VIsChecked", "Button/MonitorMicIsChecked",
+} };
+
+ModelPanel::ModelPanel(const ModelTable::Model& model)
     : QWidget(nullptr)
+    , model(model)
 {
+    if (!device.open(model.openFailureLine, model.presetChannels,
+                     [this] { QTimer::singleShot(0, this, &ModelPanel::resendControls); }))
+        return;
+    openStateFile();
+    buildLayout();
+    device.initialiseMixer(model);
+    auto* meterTimer = new QTimer(this);
+    connect(meterTimer, &QTimer::timeout, this, &ModelPanel::readMeterDataFromDriver);
+    meterTimer->start(kMeterIntervalMs);
+    restoreControls();
 }
 
 ModelPanel::~ModelPanel()
 {
     if (saveTimer && saveTimer->isActive())
         writeStateFile();
-    delete driver;
     delete settings;
 }
 
-int ModelPanel::effectiveLevel(int dB, bool muted, bool dimmed)
+// The file lives in the per-user application data directory; the panel
+// keeps it open for its whole life.
+void ModelPanel::openStateFile()
 {
-    if (muted)
-        return kSilentDb;
-    return dimmed ? dB - kDimDb : dB;
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir(dir).mkpath(dir);
+    settings = new QSettings(dir + model.iniFileName, QSettings::IniFormat, this);
+    saveTimer = new QTimer(this);
+    saveTimer->setSingleShot(true);
+    saveTimer->setInterval(kSaveDelayMs);
+    connect(saveTimer, &QTimer::timeout, this, &ModelPanel::writeStateFile);
+}
+
+void ModelPanel::buildLayout()
+{
+    bindings.resize(model.controls.size());
+    QHBoxLayout* root = PanelRecipes::installRoot(this);
+    const int mics = int(model.mics.size());
+    for (int channel = 1; channel <= mics; ++channel)
+        addMicColumn(root, channel, mics > 1);
+    PanelRecipes::addSeparator(this, root);
+    for (std::size_t index = 0; index < model.outputs.size(); ++index)
+        addOutputColumn(root, int(index));
+}
+
+void ModelPanel::addMicColumn(QHBoxLayout* root, int channel, bool numbered)
+{
+    const auto text = [numbered, channel](const char* const (&forms)[2]) {
+        return numbered ? tr(forms[1]).arg(channel) : tr(forms[0]);
+    };
+    const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
+        this, root, text(kMicTitles), model.maxGain, model.gainDisplayOffset, { text(kGainNames), text(kLevelNames) });
+    levelReadouts.push_back({ column.levelReadout, channel - 1 });
+    bind(Role::Gain, channel, column.gainKnob, [this, channel](int value) { device.sendMicGain(channel, value); });
+    for (const MicSwitchLook& look : kMicSwitches) {
+        if (!control(look.role, channel))
+            continue;
+        Button* button = PanelRecipes::addSwitchButton(this, column.buttonStack, tr(look.text), look.colour, text(look.names));
+        if (!look.command) {
+            bind(look.role, channel, button, [this, cells = directCells(channel, numbered)](int state) { device.sendDirect(cells, state); });
+            continue;
+        }
+        bind(look.role, channel, button, [this, &look, channel, button](int state) {
+            if (device.switchMic(*look.command, channel, state) && look.role == Role::Instrument)
+                button->setText(tr(state == 1 ? kInstrumentOn : look.text));
+        });
+    }
+    if (model.stretchBelowSwitches)
+        column.layout->addStretch();
+}
+
+// DIRECT routes into every output's left and right rows: a lone microphone
+// from source columns 0 and 1, each of several from its own column into both.
+std::vector<MixerCell> ModelPanel::directCells(int channel, bool numbered) const
+{
+    const int left = numbered ? channel - 1 : 0;
+    const int right = numbered ? channel - 1 : 1;
+    std::vector<MixerCell> cells;
+    for (const ModelTable::Output& output : model.outputs) {
+        cells.push_back({ kFirstOutputRow + output.firstGain, left });
+        cells.push_back({ kFirstOutputRow + output.firstGain + 1, right });
+    }
+    return cells;
+}
+
+void ModelPanel::addOutputColumn(QHBoxLayout* root, int index)
+{
+    const ModelTable::Output& output = model.outputs[index];
+    const ModelTable::OutputKind& kind = *output.kind;
+    const bool hasPhone = control(Role::Phone, index);
+    const PanelRecipes::OutputColumn column = PanelRecipes::addOutputColumn(
+        this, root, tr(kind.title), hasPhone ? tr(kind.phoneCaption) : QString(),
+        { tr(kind.names[0]), tr(kind.names[1]), tr(kind.names[2]), tr(kind.names[3]) });
+    outputs.push_back(std::make_unique<OutputStrip>(output, device, column.volumeKnob));
+    OutputStrip* strip = outputs.back().get();
+    bind(Role::Volume, index, column.volumeKnob, [strip](int dB) { strip->volumeChanged(dB); });
+    bind(Role::Mute, index, column.muteButton, [strip](int state) { strip->muteClicked(state); });
+    bind(Role::Dim, index, column.dimButton, [strip](int state) { strip->dimClicked(state); });
+    if (!hasPhone)
+        return;
+    levelReadouts.push_back({ column.phone.levelReadout, kPhoneEntry });
+    bind(Role::Phone, index, column.phone.knob, [strip](int dB) { strip->phoneChanged(dB); });
+}
+
+const ModelTable::Control* ModelPanel::control(Role role, int index) const
+{
+    for (const ModelTable::Control& each : model.controls) {
+        if (each.role == role && each.index == index)
+            return &each;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<ControlBinding>& ModelPanel::slot(Role role, int index)
+{
+    return bindings[control(role, index) - model.controls.data()];
+}
+
+const char* ModelPanel::keyOf(Role role, int index) const
+{
+    const int at = int(role);
+    if (at < ModelTable::kMicRoles)
+        return model.mics[index - 1]->byRole[at];
+    return model.outputs[index].kind->keys[at - ModelTable::kMicRoles];
+}
+
+// The volumes are silent until the file says otherwise; every other
+// control starts at 0 or off.
+void ModelPanel::bind(Role role, int index, Knob* knob, ControlBinding::Send send)
+{
+    auto& binding = slot(role, index);
+    binding = std::make_unique<ControlBinding>(keyOf(role, index), role == Role::Volume ? ModelTable::kSilentDb : 0, knob, std::move(send));
+    connect(knob, &Knob::valueChangedSig, this, [this, changed = binding.get()](int value) { controlChanged(*changed, value); });
+}
+
+void ModelPanel::bind(Role role, int index, Button* button, ControlBinding::Send send)
+{
+    auto& binding = slot(role, index);
+    binding = std::make_unique<ControlBinding>(keyOf(role, index), button, std::move(send));
+    connect(button, &Button::pressed, this, [this, changed = binding.get()](bool state) { controlChanged(*changed, state); });
+}
+
+// Values reach the settings object only in writeStateFile: given earlier,
+// it would write them itself on the next pass of the event loop, once per
+// change.
+void ModelPanel::controlChanged(const ControlBinding& binding, int value)
+{
+    binding.send(value);
+    if (restoring)
+        return;
+    unsaved.insert(binding.key(), binding.state());
+    if (!saveTimer->isActive())
+        saveTimer->start();
+}
+
+void ModelPanel::restoreControls()
+{
+    restoring = true;
+    for (const auto& binding : bindings)
+        binding->restore(*settings);
+    qCDebug(lcPanels) << "已从配置文件加载控件状态";
+    restoring = false;
+    bool written = false;
+    for (const auto& binding : bindings)
+        written = binding->writeBack(*settings) || written;
+    if (written)
+        writeStateFile();
+}
+
+void ModelPanel::resendControls()
+{
+    restoring = true;
+    for (const auto& binding : bindings)
+        binding->resend();
+    restoring = false;
+}
+
+void ModelPanel::writeStateFile()
+{
+    saveTimer->stop();
+    for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it)
+        settings->setValue(it.key(), it.value());
+    unsaved.clear();
+    if (!SaveFailureNotice::instance().sync(settings)) {
+        qCDebug(lcPanels) << "Failed to save control states to" << settings->fileName() << settings->status();
+        return;
+    }
+    if (model.savedLine)
+        qCDebug(lcPanels) << model.savedLine;
 }
 
 // Summed in 64 bits; the mean of two lowest samples is one past full scale
@@ -75,110 +270,10 @@ QString ModelPanel::levelText(int sample)
     return QString::number(KestrumIoControl::pcmToDb(sample), 'f', 1) + " dB";
 }
 
-bool ModelPanel::openDevice(const char* openFailureLine, std::initializer_list<int> outputChannels,
-                            const QString& iniFileName)
+void ModelPanel::readMeterDataFromDriver()
 {
-    driver = new KestrumIoControl;
-    driver->reconnectWhenLost([this] { QTimer::singleShot(0, this, &ModelPanel::resendControls); });
-    if (!driver->createDevice()) {
-        qCDebug(lcPanels) << openFailureLine;
-        return false;
-    }
-    bool presetsAccepted = true;
-    for (int channel : outputChannels)
-        presetsAccepted = driver->io_set_out_volume(channel, kOutputPreset) && presetsAccepted;
-    if (!presetsAccepted) {
-        qCDebug(lcPanels) << "Failed to set output volume.";
-        return false;
-    }
-    settings = PanelStateFile::open(this, iniFileName);
-    saveTimer = new QTimer(this);
-    saveTimer->setSingleShot(true);
-    saveTimer->setInterval(kSaveDelayMs);
-    connect(saveTimer, &QTimer::timeout, this, &ModelPanel::writeStateFile);
-    return true;
-}
-
-void ModelPanel::initialiseMixer(std::initializer_list<MixerCell> modelCells, std::initializer_list<int> volumeGains)
-{
-    std::memset(&mixerData, 0, sizeof mixerData);
-    for (double& gain : mixerData.outputGains)
-        gain = 1.0;
-    for (int firstGain : volumeGains) {
-        mixerData.outputGains[firstGain] = 0.0;
-        mixerData.outputGains[firstGain + 1] = 0.0;
-    }
-    for (const MixerCell& cell : kUnityCells)
-        setCell(mixerData, cell, 1.0);
-    for (const MixerCell& cell : modelCells)
-        setCell(mixerData, cell, 1.0);
-}
-
-void ModelPanel::sendMicGain(int channel, int value)
-{
-    if (driver->io_set_mic_volume(channel, value * 2))
-        qCDebug(lcPanels) << "Mic volume set to:" << value;
-    else
-        qCDebug(lcPanels) << "Failed to set mic volume.";
-}
-
-const ModelPanel::MicSwitch ModelPanel::phantom48V {
-    &KestrumIoControl::io_set_mic_48v, "Mic 48V Button Clicked", "Mic 48V switched for channel %1.", "Failed to switch mic 48V."
-};
-const ModelPanel::MicSwitch ModelPanel::pad20dB {
-    &KestrumIoControl::io_set_mic_20db, "Mic 20dB Button Clicked", "Mic 20dB switched for channel %1.", "Failed to switch mic 20dB."
-};
-
-void ModelPanel::switchMic(const MicSwitch& micSwitch, int channel, int state)
-{
-    qCDebug(lcPanels) << micSwitch.clickedLine << state;
-    if ((driver->*micSwitch.command)(channel, state))
-        qCDebug(lcPanels).noquote() << QString::fromLatin1(micSwitch.switchedLine).arg(channel);
-    else
-        qCDebug(lcPanels) << micSwitch.failureLine;
-}
-
-void ModelPanel::sendDirect(std::initializer_list<MixerCell> cells, int state)
-{
-    const double gain = state == 1 ? 1.0 : 0.0;
-    for (const MixerCell& cell : cells)
-        setCell(mixerData, cell, gain);
-    if (driver->io_set_mixer(mixerData))
-        qCDebug(lcPanels) << "Monitor Mic set to:" << state;
-    else
-        qCDebug(lcPanels) << "Failed to set Monitor Mic.";
-}
-
-void ModelPanel::sendPhoneLevel(const PhonePath& path, int dB)
-{
-    const double gain = KestrumIoControl::dbToValue(dB);
-    setCell(mixerData, path.left, gain);
-    setCell(mixerData, path.right, gain);
-    if (driver->io_set_mixer(mixerData))
-        qCDebug(lcPanels) << path.setLine << gain;
-    else
-        qCDebug(lcPanels) << path.failureLine;
-}
-
-bool ModelPanel::sendOutputLevel(int firstGain, int level)
-{
-    const double gain = KestrumIoControl::dbToValue(level);
-    mixerData.outputGains[firstGain] = gain;
-    mixerData.outputGains[firstGain + 1] = gain;
-    return driver->io_set_mixer(mixerData);
-}
-
-void ModelPanel::addLevelReadout(QLabel* readout, Level level)
-{
-    levelReadouts.push_back({ readout, level });
-}
-
-void ModelPanel::pollMeters()
-{
-    if (!driver->io_get_meter_data(meterData)) {
-        qCDebug(lcPanels) << "Failed to read meter data from driver.";
+    if (!device.readMeters())
         return;
-    }
     metersRead = true;
     if (isVisible())
         showLevels();
@@ -190,9 +285,9 @@ void ModelPanel::showEvent(QShowEvent* event)
     showLevels();
 }
 
-int ModelPanel::sampleOf(Level level) const
+int ModelPanel::sampleOf(int entry) const
 {
-    return level == Level::Phone ? phoneSample(meterData) : meterData.level[static_cast<int>(level)];
+    return entry == kPhoneEntry ? phoneSample(device.meters()) : device.meters().level[entry];
 }
 
 // Until the first successful read the readouts keep their initial text.
@@ -201,61 +296,5 @@ void ModelPanel::showLevels()
     if (!metersRead)
         return;
     for (const LevelReadout& readout : levelReadouts)
-        readout.label->setText(levelText(sampleOf(readout.level)));
-}
-
-void ModelPanel::restoreControls(std::initializer_list<PanelStateFile::Entry> entries)
-{
-    controls.assign(entries);
-    restoring = true;
-    PanelStateFile::load(*settings, entries);
-    restoring = false;
-    if (PanelStateFile::writeBack(*settings, entries))
-        writeStateFile();
-}
-
-void ModelPanel::resendControls()
-{
-    restoring = true;
-    for (const PanelStateFile::Entry& entry : controls) {
-        if (entry.button)
-            entry.button->setValue(entry.button->status);
-        else
-            entry.knob->setValue(entry.knob->value);
-    }
-    restoring = false;
-}
-
-void ModelPanel::storeButton(const char* key, const Button* control)
-{
-    if (!restoring)
-        unsaved.insert(key, control->status);
-}
-
-void ModelPanel::storeDial(const char* key, const Knob* control)
-{
-    if (!restoring)
-        unsaved.insert(key, control->value);
-}
-
-void ModelPanel::requestSave()
-{
-    if (!restoring && !saveTimer->isActive())
-        saveTimer->start();
-}
-
-// Values reach the settings object only here: given earlier, it would write
-// them itself on the next pass of the event loop, once per change.
-void ModelPanel::writeStateFile()
-{
-    saveTimer->stop();
-    for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it)
-        settings->setValue(it.key(), it.value());
-    unsaved.clear();
-    if (!SaveFailureNotice::instance().sync(settings)) {
-        qCDebug(lcPanels) << "Failed to save control states to" << settings->fileName() << settings->status();
-        return;
-    }
-    if (savedLine)
-        qCDebug(lcPanels) << savedLine;
+        readout.label->setText(levelText(sampleOf(readout.entry)));
 }

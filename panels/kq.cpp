@@ -1,45 +1,23 @@
 #include "panels/kq.h"
 
-#include "panels/PanelStateFile.h"
+using namespace ModelTable;
 
-#include <QHBoxLayout>
+namespace {
 
-using PanelStateFile::button;
-using PanelStateFile::dial;
+// With no phone knob, the phone input always reaches the headphones at
+// unity: cells (64,2) and (65,3).
+const Model kKq {
+    "/kq.ini", "Failed to create device in kq.", { 1, 2 }, 42, 0, false,
+    { &loneMic },
+    { { &headphone, 0, LogsMute | LogsDim } },
+    { { 64, 2 }, { 65, 3 } },
+    { { Role::Direct, 1 }, { Role::Gain, 1 }, { Role::Mute, 0 }, { Role::Dim, 0 }, { Role::Volume, 0 } },
+    nullptr,
+};
+
+} // namespace
 
 kq::kq()
-    : SingleInputPanel(false)
+    : ModelPanel(kKq)
 {
-    if (!openDevice("Failed to create device in kq.", { 1, 2 }, "/kq.ini"))
-        return;
-    buildLayout();
-    // With no phone knob, the phone input always reaches the headphones at unity.
-    initialiseMixer({ { 64, 2 }, { 65, 3 } }, { kHeadphoneGain });
-    startMeterTimer(&kq::readMeterDataFromDriver);
-    loadControlStates();
-}
-
-void kq::buildLayout()
-{
-    QHBoxLayout* root = PanelRecipes::installRoot(this);
-    const PanelRecipes::InputColumn mic = addMicColumn(root);
-    addDirectAndHeadphone(root, mic.buttonStack, QString());
-}
-
-void kq::readMeterDataFromDriver()
-{
-    pollMeters();
-}
-
-// MUTE and DIM come before the headphone knob, so the stored level is never
-// sent unmuted or undimmed first.
-void kq::loadControlStates()
-{
-    restoreControls({
-        button(kDirectKey, directButton),
-        dial(kMicKey, micKnob, 0),
-        button(kHeadphoneMuteKey, headphoneMuteButton),
-        button(kHeadphoneDimKey, headphoneDimButton),
-        dial(kHeadphoneKey, headphoneKnob, -80),
-    });
 }
