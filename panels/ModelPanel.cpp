@@ -76,13 +76,13 @@ ModelPanel::ModelPanel(const ModelTable::Model& model)
     auto* meterTimer = new QTimer(this);
     connect(meterTimer, &QTimer::timeout, this, &ModelPanel::readMeterDataFromDriver);
     meterTimer->start(kMeterIntervalMs);
-    restoreControls();
+    loadControlStates();
 }
 
 ModelPanel::~ModelPanel()
 {
     if (saveTimer && saveTimer->isActive())
-        writeStateFile();
+        saveControlStates();
     delete settings;
 }
 
@@ -96,7 +96,7 @@ void ModelPanel::openStateFile()
     saveTimer = new QTimer(this);
     saveTimer->setSingleShot(true);
     saveTimer->setInterval(kSaveDelayMs);
-    connect(saveTimer, &QTimer::timeout, this, &ModelPanel::writeStateFile);
+    connect(saveTimer, &QTimer::timeout, this, &ModelPanel::saveControlStates);
 }
 
 void ModelPanel::buildLayout()
@@ -208,7 +208,22 @@ void ModelPanel::bind(Role role, int index, Button* button, ControlBinding::Send
     connect(button, &Button::pressed, this, [this, changed = binding.get()](bool state) { controlChanged(*changed, state); });
 }
 
-// Values reach the settings object only in writeStateFile: given earlier,
+void ModelPanel::handle(Role role, int index, int value)
+{
+    if (isConnected() && control(role, index))
+        controlChanged(*slot(role, index), value);
+}
+
+int ModelPanel::outputOf(const ModelTable::OutputKind& kind) const
+{
+    for (std::size_t index = 0; index < model.outputs.size(); ++index) {
+        if (model.outputs[index].kind == &kind)
+            return int(index);
+    }
+    return -1;
+}
+
+// Values reach the settings object only in saveControlStates: given earlier,
 // it would write them itself on the next pass of the event loop, once per
 // change.
 void ModelPanel::controlChanged(const ControlBinding& binding, int value)
@@ -221,8 +236,10 @@ void ModelPanel::controlChanged(const ControlBinding& binding, int value)
         saveTimer->start();
 }
 
-void ModelPanel::restoreControls()
+void ModelPanel::loadControlStates()
 {
+    if (!isConnected())
+        return;
     restoring = true;
     for (const auto& binding : bindings)
         binding->restore(*settings);
@@ -232,7 +249,7 @@ void ModelPanel::restoreControls()
     for (const auto& binding : bindings)
         written = binding->writeBack(*settings) || written;
     if (written)
-        writeStateFile();
+        saveControlStates();
 }
 
 void ModelPanel::resendControls()
@@ -243,8 +260,12 @@ void ModelPanel::resendControls()
     restoring = false;
 }
 
-void ModelPanel::writeStateFile()
+// A burst of changes (a drag, a wheel) is written once, as its last state,
+// 50 ms after its first change, and no later than the panel's end.
+void ModelPanel::saveControlStates()
 {
+    if (!isConnected())
+        return;
     saveTimer->stop();
     for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it)
         settings->setValue(it.key(), it.value());

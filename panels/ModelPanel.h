@@ -42,6 +42,27 @@ public:
     // panel can be seen, and catch up when it is shown.
     void readMeterDataFromDriver();
 
+    // Restores every control from the ini file. The handlers it runs send
+    // the stored state to the device but leave the file alone; it is written
+    // back afterwards, at once, only where it differs.
+    void loadControlStates();
+    // Writes the changes not yet in the file, at once.
+    void saveControlStates();
+
+    // The controls' handlers, for callers that drive the panel directly:
+    // each takes its control's path, as a hand's change does, and does
+    // nothing on a model without that control.
+    void micKnobValueChanged(int channel, int value) { handle(ModelTable::Role::Gain, channel, value); }
+    void micInstrButtonClick(int channel, int state) { handle(ModelTable::Role::Instrument, channel, state); }
+    void mic48VButtonClick(int channel, int state) { handle(ModelTable::Role::Phantom, channel, state); }
+    void mic20dBButtonClick(int channel, int state) { handle(ModelTable::Role::Pad, channel, state); }
+    void speakerKnobValueChanged(int dB) { handle(ModelTable::Role::Volume, outputOf(ModelTable::speaker), dB); }
+    void speakerMuteButtonClick(int state) { handle(ModelTable::Role::Mute, outputOf(ModelTable::speaker), state); }
+    void speakerDimButtonClick(int state) { handle(ModelTable::Role::Dim, outputOf(ModelTable::speaker), state); }
+    void headphoneKnobValueChanged(int dB) { handle(ModelTable::Role::Volume, outputOf(ModelTable::headphone), dB); }
+    void headphoneMuteButtonClick(int state) { handle(ModelTable::Role::Mute, outputOf(ModelTable::headphone), state); }
+    void headphoneDimButtonClick(int state) { handle(ModelTable::Role::Dim, outputOf(ModelTable::headphone), state); }
+
 protected:
     explicit ModelPanel(const ModelTable::Model& model);
     ~ModelPanel() override;
@@ -56,6 +77,12 @@ private:
     };
     static constexpr int kPhoneEntry = -1;
 
+    // A change of the control with that role and channel (or output) to
+    // value, on the path a hand's change takes; nothing for a control the
+    // model lacks or a panel whose connect failed.
+    void handle(ModelTable::Role role, int index, int value);
+    // The place of the output of that kind in the table; -1 when it has none.
+    int outputOf(const ModelTable::OutputKind& kind) const;
     void openStateFile();
     void buildLayout();
     void addMicColumn(QHBoxLayout* root, int channel, bool numbered);
@@ -68,15 +95,8 @@ private:
     std::unique_ptr<ControlBinding>& slot(ModelTable::Role role, int index);
     void controlChanged(const ControlBinding& binding, int value);
 
-    // Restores every control from the ini file. The handlers it runs send
-    // the stored state to the device but leave the file alone; it is written
-    // back afterwards, at once, only where it differs.
-    void restoreControls();
     // The device missed what was sent while the channel was lost.
     void resendControls();
-    // A burst of changes (a drag, a wheel) is written once, as its last
-    // state, 50 ms after its first change, and no later than the panel's end.
-    void writeStateFile();
 
     int sampleOf(int entry) const;
     void showLevels();

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -288,6 +289,12 @@ private slots:
             "Failed to set headphone volume.;Failed to set speaker volume.;Failed to set Monitor Mic.;Failed to set OTG to SP volume.;"
             "Failed to set mic volume.;Failed to switch mic 48V.",
             both);
+        // ">handler a b": the handler called directly takes the control's path;
+        // a switch's file entry is the switch's own state.
+        add("KX2 handlers", ">mic 2 5;>48V 1 1;>20dB 2 1;>spk -10;Headphone volume=-5;>hpMute 1",
+            "micGain/2=10;phantom48v/1=true;pad20db/2=true;g0=@-10;g1=@-10;D/Speaker=-80;g4=0;g5=0;D/Headphone=-5;B/HeadphoneMute=false");
+        add("KX1 handlers", ">inst 1 1;Headphone volume=-5;>hpDim 1", "instrument/1=true;g0=@-25");
+        add("KQ handlers", ">spkMute 1;>hp -6", "g0=@-6;g1=@-6");
         add("KX1 refused", "Mic instrument input;Headphone volume=-7",
             "instrument/1=false;text/Mic instrument input=MIC;B/MicInstr=true;g0=@-7;D/Headphone=-7",
             "Failed to switch mic instruction.;Failed to set headphone volume.", both);
@@ -609,6 +616,19 @@ private:
     // assistive tool's user does.
     void set(const S& step)
     {
+        if (step.startsWith('>')) {
+            auto* p = static_cast<ModelPanel*>(panel.get());
+            const L w = step.mid(1).split(' ');
+            const int a = w.value(1).toInt(), b = w.value(2).toInt();
+            const QMap<S, std::function<void()>> handlers = {
+                { "mic", [&] { p->micKnobValueChanged(a, b); } }, { "inst", [&] { p->micInstrButtonClick(a, b); } },
+                { "48V", [&] { p->mic48VButtonClick(a, b); } }, { "20dB", [&] { p->mic20dBButtonClick(a, b); } },
+                { "spk", [&] { p->speakerKnobValueChanged(a); } }, { "spkMute", [&] { p->speakerMuteButtonClick(a); } },
+                { "hp", [&] { p->headphoneKnobValueChanged(a); } }, { "hpMute", [&] { p->headphoneMuteButtonClick(a); } },
+                { "hpDim", [&] { p->headphoneDimButtonClick(a); } },
+            };
+            return handlers[w[0]]();
+        }
         QAccessibleInterface* control = named(panel.get(), step.section('=', 0, 0));
         if (step.contains('='))
             control->valueInterface()->setCurrentValue(step.section('=', 1).toInt());
