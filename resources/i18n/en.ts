@@ -44,6 +44,129 @@
     </message>
 </context>
 <context>
+    <name>ModelPanel</name>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>Mic instrument input</source>
+        <translation>Mic instrument input</translation>
+    </message>
+    <message>
+        <source>Mic %1 instrument input</source>
+        <translation></translation>
+    </message>
+    <message>
+        <source>20dB</source>
+        <translation>20dB</translation>
+    </message>
+    <message>
+        <source>Mic 20 dB pad</source>
+        <translation>Mic 20 dB pad</translation>
+    </message>
+    <message>
+        <source>Mic %1 20 dB pad</source>
+        <translation>Mic %1 20 dB pad</translation>
+    </message>
+    <message>
+        <source>48V</source>
+        <translation>48V</translation>
+    </message>
+    <message>
+        <source>Mic 48V</source>
+        <translation>Mic 48V</translation>
+    </message>
+    <message>
+        <source>Mic %1 48V</source>
+        <translation>Mic %1 48V</translation>
+    </message>
+    <message>
+        <source>DIRECT</source>
+        <translation>DIRECT</translation>
+    </message>
+    <message>
+        <source>Mic direct monitoring</source>
+        <translation>Mic direct monitoring</translation>
+    </message>
+    <message>
+        <source>Mic %1 direct monitoring</source>
+        <translation>Mic %1 direct monitoring</translation>
+    </message>
+    <message>
+        <source>MIC%1</source>
+        <translation>MIC%1</translation>
+    </message>
+    <message>
+        <source>Mic gain</source>
+        <translation>Mic gain</translation>
+    </message>
+    <message>
+        <source>Mic %1 gain</source>
+        <translation>Mic %1 gain</translation>
+    </message>
+    <message>
+        <source>Mic level</source>
+        <translation>Mic level</translation>
+    </message>
+    <message>
+        <source>Mic %1 level</source>
+        <translation>Mic %1 level</translation>
+    </message>
+    <message>
+        <source>INST</source>
+        <translation>INST</translation>
+    </message>
+    <message>
+        <source>SPEAKER</source>
+        <translation>SPEAKER</translation>
+    </message>
+    <message>
+        <source>Phone To SP Volume</source>
+        <translation>Phone To SP Volume</translation>
+    </message>
+    <message>
+        <source>Speaker volume</source>
+        <translation>Speaker volume</translation>
+    </message>
+    <message>
+        <source>Speaker mute</source>
+        <translation>Speaker mute</translation>
+    </message>
+    <message>
+        <source>Speaker dim</source>
+        <translation>Speaker dim</translation>
+    </message>
+    <message>
+        <source>Phone to speaker level</source>
+        <translation>Phone to speaker level</translation>
+    </message>
+    <message>
+        <source>HEADPHONE</source>
+        <translation>HEADPHONE</translation>
+    </message>
+    <message>
+        <source>Phone To HP Volume</source>
+        <translation>Phone To HP Volume</translation>
+    </message>
+    <message>
+        <source>Headphone volume</source>
+        <translation>Headphone volume</translation>
+    </message>
+    <message>
+        <source>Headphone mute</source>
+        <translation>Headphone mute</translation>
+    </message>
+    <message>
+        <source>Headphone dim</source>
+        <translation>Headphone dim</translation>
+    </message>
+    <message>
+        <source>Phone to headphone level</source>
+        <translation>Phone to headphone level</translation>
+    </message>
+</context>
+<context>
     <name>PanelRecipes</name>
     <message>
         <source>Phone input level</source>
@@ -99,49 +222,6 @@
     <message>
         <source>Disabled</source>
         <translation>Disabled</translation>
-    </message>
-</context>
-<context>
-    <name>SingleInputPanel</name>
-    <message>
-        <source>MIC</source>
-        <translation>MIC</translation>
-    </message>
-    <message>
-        <source>Mic gain</source>
-        <translation>Mic gain</translation>
-    </message>
-    <message>
-        <source>Mic level</source>
-        <translation>Mic level</translation>
-    </message>
-    <message>
-        <source>DIRECT</source>
-        <translation>DIRECT</translation>
-    </message>
-    <message>
-        <source>Mic direct monitoring</source>
-        <translation>Mic direct monitoring</translation>
-    </message>
-    <message>
-        <source>HEADPHONE</source>
-        <translation>HEADPHONE</translation>
-    </message>
-    <message>
-        <source>Headphone volume</source>
-        <translation>Headphone volume</translation>
-    </message>
-    <message>
-        <source>Headphone mute</source>
-        <translation>Headphone mute</translation>
-    </message>
-    <message>
-        <source>Headphone dim</source>
-        <translation>Headphone dim</translation>
-    </message>
-    <message>
-        <source>Phone to headphone level</source>
-        <translation>Phone to headphone level</translation>
     </message>
 </context>
 <context>
@@ -205,128 +285,6 @@
     <message>
         <source>Application Tray</source>
         <translation>Application Tray</translation>
-    </message>
-</context>
-<context>
-    <name>kx1</name>
-    <message>
-        <source>MIC</source>
-        <translation>MIC</translation>
-    </message>
-    <message>
-        <source>Mic instrument input</source>
-        <translation>Mic instrument input</translation>
-    </message>
-    <message>
-        <source>20dB</source>
-        <translation>20dB</translation>
-    </message>
-    <message>
-        <source>Mic 20 dB pad</source>
-        <translation>Mic 20 dB pad</translation>
-    </message>
-    <message>
-        <source>48V</source>
-        <translation>48V</translation>
-    </message>
-    <message>
-        <source>Mic 48V</source>
-        <translation>Mic 48V</translation>
-    </message>
-    <message>
-        <source>Phone To HP Volume</source>
-        <translation>Phone To HP Volume</translation>
-    </message>
-    <message>
-        <source>INST</source>
-        <translation>INST</translation>
-    </message>
-</context>
-<context>
-    <name>kx2</name>
-    <message>
-        <source>MIC%1</source>
-        <translation>MIC%1</translation>
-    </message>
-    <message>
-        <source>Mic %1 gain</source>
-        <translation>Mic %1 gain</translation>
-    </message>
-    <message>
-        <source>Mic %1 level</source>
-        <translation>Mic %1 level</translation>
-    </message>
-    <message>
-        <source>20dB</source>
-        <translation>20dB</translation>
-    </message>
-    <message>
-        <source>Mic %1 20 dB pad</source>
-        <translation>Mic %1 20 dB pad</translation>
-    </message>
-    <message>
-        <source>48V</source>
-        <translation>48V</translation>
-    </message>
-    <message>
-        <source>Mic %1 48V</source>
-        <translation>Mic %1 48V</translation>
-    </message>
-    <message>
-        <source>DIRECT</source>
-        <translation>DIRECT</translation>
-    </message>
-    <message>
-        <source>Mic %1 direct monitoring</source>
-        <translation>Mic %1 direct monitoring</translation>
-    </message>
-    <message>
-        <source>SPEAKER</source>
-        <translation>SPEAKER</translation>
-    </message>
-    <message>
-        <source>Phone To SP Volume</source>
-        <translation>Phone To SP Volume</translation>
-    </message>
-    <message>
-        <source>Speaker volume</source>
-        <translation>Speaker volume</translation>
-    </message>
-    <message>
-        <source>Speaker mute</source>
-        <translation>Speaker mute</translation>
-    </message>
-    <message>
-        <source>Speaker dim</source>
-        <translation>Speaker dim</translation>
-    </message>
-    <message>
-        <source>Phone to speaker level</source>
-        <translation>Phone to speaker level</translation>
-    </message>
-    <message>
-        <source>HEADPHONE</source>
-        <translation>HEADPHONE</translation>
-    </message>
-    <message>
-        <source>Phone To HP Volume</source>
-        <translation>Phone To HP Volume</translation>
-    </message>
-    <message>
-        <source>Headphone volume</source>
-        <translation>Headphone volume</translation>
-    </message>
-    <message>
-        <source>Headphone mute</source>
-        <translation>Headphone mute</translation>
-    </message>
-    <message>
-        <source>Headphone dim</source>
-        <translation>Headphone dim</translation>
-    </message>
-    <message>
-        <source>Phone to headphone level</source>
-        <translation>Phone to headphone level</translation>
     </message>
 </context>
 </TS>
