@@ -4,6 +4,7 @@
 // and keys. Each step leaves a screenshot in KESTRUM_SCREENSHOT_DIR.
 
 #include "tests/support/DeviceFixture.h"
+#include "tests/support/RunningProgram.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -43,25 +44,13 @@ bool retried(const std::function<void()>& step, const std::function<bool()>& don
     return false;
 }
 
-// A program on the display; stopped when it goes.
-struct Program {
-    Program(const QString& program, const QStringList& arguments, const QString& language = {})
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!language.isEmpty())
-            env.insert("LANGUAGE", language);
-        process.setProcessEnvironment(env);
-        process.start(program, arguments);
-    }
-    ~Program()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished();
-    }
-    QProcess process;
-};
+// The environment of a program on the display, in that language.
+QProcessEnvironment inLanguage(const QString& language)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANGUAGE", language);
+    return env;
+}
 
 } // namespace
 
@@ -75,20 +64,20 @@ private slots:
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "runs on an X display (xvfb-run)");
         QDir(KESTRUM_SCREENSHOT_DIR).removeRecursively();
         QVERIFY(QDir().mkpath(KESTRUM_SCREENSHOT_DIR));
-        windowManager = std::make_unique<Program>("openbox", QStringList());
+        windowManager = std::make_unique<RunningProgram>("openbox", QStringList());
         // The window manager is ready once it has published its desktops.
         QTRY_VERIFY_WITH_TIMEOUT(!xdotool({ "get_num_desktops" }).isEmpty(), 10000);
         // Now and then trayer's first window stays unmapped beside openbox; a
         // second start shows it.
         const auto startTray = [this] {
             notificationArea.reset();
-            notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right", "--widthtype",
+            notificationArea = std::make_unique<RunningProgram>("trayer", QStringList { "--edge", "top", "--align", "right", "--widthtype",
                 "request", "--height", "32", "--transparent", "false", "--tint", "0x404040" });
         };
         QVERIFY2(retried(startTray, [] { return !windows("--class", "trayer").isEmpty(); }), "trayer showed no notification area");
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
         // The interface language is pinned, so the run reads the same on any machine.
-        panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "zh_CN");
+        panel = std::make_unique<RunningProgram>(KESTRUM_PANEL_PATH, QStringList(), inLanguage("zh_CN"));
     }
 
     // At start the program shows its tray icon alone; a click opens the main
@@ -131,7 +120,7 @@ private slots:
     // entry finds no control.exe here and says so in an English box.
     void englishDesktop()
     {
-        panel = std::make_unique<Program>(KESTRUM_PANEL_PATH, QStringList(), "en_US");
+        panel = std::make_unique<RunningProgram>(KESTRUM_PANEL_PATH, QStringList(), inLanguage("en_US"));
         findTrayIcon();
         chooseFromMenu(5);
         QString box;
@@ -176,9 +165,9 @@ private:
 
     // Destroyed in reverse: the program first, the display's helpers and the sim last.
     DeviceFixture fixture;
-    std::unique_ptr<Program> windowManager;
-    std::unique_ptr<Program> notificationArea;
-    std::unique_ptr<Program> panel;
+    std::unique_ptr<RunningProgram> windowManager;
+    std::unique_ptr<RunningProgram> notificationArea;
+    std::unique_ptr<RunningProgram> panel;
     QString trayIcon;
     int screenshots = 0;
 };

@@ -8,6 +8,8 @@
 // the same driver calls in the same order with the same bytes, and leave
 // the same ini files, the Windows one under the Wine user's profile.
 
+#include "tests/support/RunningProgram.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -53,23 +55,6 @@ QString window(const QString& by, const QString& pattern)
     return xdotool({ "search", "--onlyvisible", by, pattern }).section('\n', 0, 0);
 }
 
-// A program that runs until this goes; SIGTERM ends it (the Wine script
-// ends its program and Wine with it).
-struct Program {
-    Program(const QString& program, const QStringList& arguments, const QProcessEnvironment& env)
-    {
-        process.setProcessEnvironment(env);
-        process.start(program, arguments);
-    }
-    ~Program()
-    {
-        process.terminate();
-        if (!process.waitForFinished(30000))
-            process.kill();
-        process.waitForFinished();
-    }
-    QProcess process;
-};
 
 } // namespace
 
@@ -85,7 +70,7 @@ private slots:
         for (const char* name : { "XDG_RUNTIME_DIR=run", "HOME=home", "XDG_DATA_HOME=data", "XDG_CONFIG_HOME=config", "WINEPREFIX=wine" })
             env.insert(QString(name).section('=', 0, 0), root.filePath(QString(name).section('=', 1)));
         env.insert("QT_QPA_PLATFORM", "xcb");
-        notificationArea = std::make_unique<Program>("trayer", QStringList { "--edge", "top", "--align", "right",
+        notificationArea = std::make_unique<RunningProgram>("trayer", QStringList { "--edge", "top", "--align", "right",
             "--widthtype", "request", "--height", "32", "--transparent", "false" }, env);
         QTRY_VERIFY_WITH_TIMEOUT(!window("--class", "^trayer$").isEmpty(), 10000);
     }
@@ -127,10 +112,11 @@ private:
         panel.reset();
         sim.reset();
         QVERIFY(dataDir(windows).removeRecursively());
-        sim = std::make_unique<Program>(kRoot + "/build/sim/kestrum-sim", QStringList { "--quiet", "--model", model }, env);
+        sim = std::make_unique<RunningProgram>(kRoot + "/build/sim/kestrum-sim", QStringList { "--quiet", "--model", model }, env);
         QTRY_VERIFY_WITH_TIMEOUT(simDoes({ "status" }), 10000);
         const QString program = windows ? kRoot + "/scripts/wine-panel.sh" : kRoot + "/build/app/kestrum-panel";
-        panel = std::make_unique<Program>(program, QStringList(), env);
+        // The Wine script ends its program and Wine with it, which takes a while.
+        panel = std::make_unique<RunningProgram>(program, QStringList(), env, 30000);
         // The first Windows run makes the Wine prefix.
         QVERIFY2(settles(0, 180000), "no first connect");
 
@@ -267,9 +253,9 @@ private:
     QTemporaryDir root;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Destroyed in reverse: the program first, the sim and the display's helpers last.
-    std::unique_ptr<Program> notificationArea;
-    std::unique_ptr<Program> sim;
-    std::unique_ptr<Program> panel;
+    std::unique_ptr<RunningProgram> notificationArea;
+    std::unique_ptr<RunningProgram> sim;
+    std::unique_ptr<RunningProgram> panel;
 };
 
 QTEST_GUILESS_MAIN(TestWinePanel)
