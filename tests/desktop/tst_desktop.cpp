@@ -116,19 +116,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(panelWindows().isEmpty(), 5000);
     }
 
-    // A new start gets past the marker the quit released; the sound panel's
-    // entry finds no control.exe here and says so in an English box.
-    void englishDesktop()
+    // A new start gets past the marker the quit released; on this system the
+    // menu leaves the Windows shell's entries out, so its last entry is the
+    // main window's.
+    void restartAfterQuit()
     {
         panel = std::make_unique<RunningProgram>(KESTRUM_PANEL_PATH, QStringList(), inLanguage("en_US"));
         findTrayIcon();
-        chooseFromMenu(5);
-        QString box;
-        QTRY_VERIFY_WITH_TIMEOUT(!(box = windows("--name", "^Error$").value(0)).isEmpty(), 5000);
-        screenshot("english-error-box");
-        xdotool({ "windowactivate", "--sync", box });
-        xdotool({ "key", "Return" });
-        QTRY_VERIFY_WITH_TIMEOUT(windows("--name", "^Error$").isEmpty(), 5000);
+        chooseFromMenu(3);
+        QTRY_VERIFY_WITH_TIMEOUT(!mainWindow().isEmpty(), 5000);
+        screenshot("english-main-window");
     }
 
 private:
