@@ -3,6 +3,7 @@
 
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
+#include "app/SingleInstanceGuard.h"
 #include "panels/kq.h"
 #include "panels/kx1.h"
 #include "panels/kx2.h"
@@ -278,6 +279,17 @@ private slots:
         const int goodAfterFailure = calls(1).count(kPid);
         QTRY_VERIFY(calls(1).count(kPid) > goodAfterFailure);
         QCOMPARE(count(kLost), 1);
+    }
+
+    // The marker goes with its guard, not only with the process.
+    void guardReleasesItsMarker()
+    {
+        using C = SingleInstanceGuard::Claim;
+        auto first = std::make_unique<SingleInstanceGuard>();
+        QCOMPARE(first->claim(), C::First);
+        QCOMPARE(SingleInstanceGuard().claim(), C::AlreadyRunning);
+        first.reset();
+        QCOMPARE(SingleInstanceGuard().claim(), C::First);
     }
 
 private:
