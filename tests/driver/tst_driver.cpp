@@ -164,10 +164,8 @@ private slots:
     void init()
     {
         // The device state every read expects.
-        for (const QStringList& setting : { QStringList { "set", "sample-rate", "44100" }, { "set", "buffer-size", "512" },
-                                            { "set", "usb-latency", "24" }, { "set", "wdm", "4" },
-                                            { "meter", "2147483647", "-1000", "0", "1" } })
-            QVERIFY(sim->command(setting));
+        for (const char* setting : { "set sample-rate 44100", "set buffer-size 512", "set usb-latency 24", "set wdm 4", "meter 2147483647 -1000 0 1" })
+            QVERIFY(sim->command(QString(setting).split(' ')));
         KestrumIoControl io;
         QVERIFY(io.createDevice() && io.io_set_master_volume(0x1234) && io.io_set_master_mute(true));
         sim->clearRecord();

@@ -301,17 +301,18 @@ private slots:
     void lock()
     {
         std::string cause;
-        const int lock = takeInstanceLock("KestrumTestLock", error, cause);
-        QVERIFY(lock != kNoInstanceLock && QFile::exists(base() + "/KestrumTestLock.lock"));
-        QCOMPARE(takeInstanceLock("KestrumTestLock", error, cause), kNoInstanceLock);
+        const auto take = [&](const char* name) { return takeInstanceLock(name, error, cause); };
+        const int lock = take("T");
+        QVERIFY(lock != kNoInstanceLock && QFile::exists(base() + "/T.lock"));
+        QCOMPARE(take("T"), kNoInstanceLock);
         QCOMPARE(error, kAlreadyExists);
         releaseInstanceLock(lock);
-        const int again = takeInstanceLock("KestrumTestLock", error, cause);
+        const int again = take("T");
         releaseInstanceLock(again);
         QVERIFY(again != kNoInstanceLock);
         // A lock that cannot be a file is not taken.
-        QVERIFY(QDir().mkdir(base() + "/KestrumDirectory.lock"));
-        QCOMPARE(takeInstanceLock("KestrumDirectory", error, cause), kNoInstanceLock);
+        QVERIFY(QDir().mkdir(base() + "/D.lock"));
+        QCOMPARE(take("D"), kNoInstanceLock);
     }
 
     void shell()
