@@ -22,10 +22,8 @@ const std::wstring kNoticePipe = L"\\\\.\\pipe\\KestrumPannelToASIO";
 
 QByteArray le(quint64 value, int size = 4)
 {
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(static_cast<char>(value >> (8 * i)));
-    return bytes;
+    const quint64 v = qToLittleEndian(value);
+    return QByteArray(reinterpret_cast<const char*>(&v), size);
 }
 
 // A wire request; announced is the input length the header claims, when it lies.
