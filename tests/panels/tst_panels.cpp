@@ -271,7 +271,7 @@ private slots:
             "Speaker Mute Button Clicked: Mute ON;Speaker Knob value changed: -80;!Headphone Knob value changed: -80");
         add("KX2 unmuted, dimmed", "Speaker volume=3;Speaker mute;Speaker dim;Speaker mute;Headphone volume=2;Headphone mute;Headphone dim;Headphone mute",
             "g0=@-17;g4=@-18;B/SpeakerMute=false;B/HeadphoneMute=false");
-        add("KX2 undimmed", "Speaker volume=3;Speaker dim;Speaker dim", "g1=@3;B/SpeakerDim=false");
+        add("KX2 undimmed, at most +6", "Speaker volume=9;Speaker dim;Speaker dim", "g1=@6;D/Speaker=6;B/SpeakerDim=false");
         add("KX1 headphone", "Headphone volume=-6", "g0=@-6;g1=@-6;D/Headphone=-6", "Headphone volume set to: 0.501187");
         add("KX1 muted and dimmed", "Headphone volume=3;Headphone mute;Headphone dim",
             "g1=0;B/HeadphoneDim=true;reads/Headphone volume=3 dB", "Headphone Mute Button Clicked: Mute ON");
