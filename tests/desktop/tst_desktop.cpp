@@ -4,6 +4,7 @@
 // and keys. Each step leaves a screenshot in KESTRUM_SCREENSHOT_DIR.
 
 #include "tests/support/DeviceFixture.h"
+#include "tests/support/Retried.h"
 #include "tests/support/RunningProgram.h"
 
 #include <QDir>
@@ -31,17 +32,6 @@ QString xdotool(const QStringList& arguments)
 QStringList windows(const QString& by, const QString& pattern)
 {
     return xdotool({ "search", "--onlyvisible", by, pattern }).split('\n', Qt::SkipEmptyParts);
-}
-
-// A step that a busy desktop may drop now and then is tried up to three times.
-bool retried(const std::function<void()>& step, const std::function<bool()>& done)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        step();
-        if (QTest::qWaitFor(done, 3000))
-            return true;
-    }
-    return false;
 }
 
 // The environment of a program on the display, in that language.
