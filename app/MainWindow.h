@@ -23,6 +23,10 @@ public:
     // programs the driver through the dialog's engine.
     void setSettings(Settings* dialog);
 
+    // The attached interface's session, for what drives its panel from
+    // outside the window.
+    DeviceSession* deviceSession() const { return session; }
+
     void callDriverTimerCallback() { session->callDriverTimerCallback(); }
     void readPidFromDriverCallback() { session->readPidFromDriverCallback(); }
 
