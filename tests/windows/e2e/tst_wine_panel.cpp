@@ -78,7 +78,8 @@ private slots:
                 "--widthtype", "request", "--height", "32", "--transparent", "false" }, env);
         };
         QVERIFY2(retried(startTray, [] { return !window("--class", "^trayer$").isEmpty(); }, 10000),
-            "trayer showed no notification area");
+            qPrintable("trayer showed no notification area: " + notificationArea->process.errorString() + ' '
+                + QString::fromLocal8Bit(notificationArea->process.readAllStandardError())));
     }
 
     void sameCallsAndFiles_data()
