@@ -3,14 +3,23 @@
 // models' presets, damaged files and bad names.
 
 #include "app/DeviceSession.h"
+#include "app/MainWindow.h"
 #include "panels/ModelPanel.h"
 #include "presets/PresetBook.h"
 #include "presets/PresetFile.h"
+#include "presets/PresetMenu.h"
+#include "settings/Settings.h"
 #include "settings/SettingsEngine.h"
 #include "sim/IoCodes.h"
 #include "tests/support/DeviceFixture.h"
+#include "tray/TrayIcon.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -277,7 +286,90 @@ private slots:
         QCOMPARE(QDir(PresetBook::folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), names.size());
     }
 
+    // The menus as a user drives them: the main window's by the keyboard,
+    // the tray's after its described entries; what fails is told.
+    void menus()
+    {
+        Settings dialog;
+        MainWindow window;
+        window.setSettings(&dialog);
+        PresetBook shared(window.deviceSession());
+        auto* menu = new PresetMenu(&shared, &window, &window);
+        window.menuBar()->addMenu(menu);
+        TrayIcon bare, tray;
+        auto* trayMenu = new PresetMenu(&shared, nullptr);
+        tray.appendMenu(trayMenu);
+        L entries;
+        for (QAction* each : bare.contextMenu()->actions())
+            entries << each->text();
+        entries << "" << "&Presets";
+        L shown;
+        for (QAction* each : tray.contextMenu()->actions())
+            shown << each->text();
+        QCOMPARE(shown, entries);
+
+        QVERIFY(fixture->startSim({ "--model", "KX2" }));
+        window.callDriverTimerCallback();
+        ModelPanel* live = window.deviceSession()->panel();
+        QVERIFY(live);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_P, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::activePopupWidget(), menu);
+        answer("podcast");
+        QTest::keyClick(menu, Qt::Key_S);
+        QTRY_COMPARE(shared.names(), L { "podcast" });
+        QCOMPARE(menu->title(), S("&Presets: podcast"));
+        live->applyControls({ { "headphone.volume", -20 } });
+        QCOMPARE(trayMenu->title(), S("&Presets: podcast *"));
+        emit trayMenu->aboutToShow();
+        trayMenu->actions().first()->trigger();
+        QCOMPARE(live->controlValues().value("headphone.volume"), -80);
+        QCOMPARE(menu->title(), S("&Presets: podcast"));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(live->controlValues().value("headphone.volume"), -20);
+
+        // A bad name, and a refused recall, are told and change nothing.
+        answer("a/b");
+        answer();
+        for (QAction* each : menu->actions())
+            each->text() == "&Save…" ? each->trigger() : void();
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first().contains("cannot hold"));
+        QVERIFY(fixture->sim().command({ "fail", "io_set_mixer", "always" }));
+        answer();
+        trayMenu->actions().first()->trigger();
+        QCOMPARE(told.size(), 2);
+        QVERIFY(told.last().contains("headphone.volume"));
+        QCOMPARE(shared.names(), L { "podcast" });
+        delete static_cast<QWidget*>(live);
+    }
+
 private:
+    // Acts on the next modal dialog once it shows: an input dialog gets the
+    // text and is accepted; a message box is kept in told and answered yes.
+    void answer(const S& text = {})
+    {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [this, poll, text] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                return;
+            poll->deleteLater();
+            poll->stop();
+            if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+                input->setTextValue(text);
+                input->accept();
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                told << box->text();
+                box->button(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok)->click();
+            }
+        });
+        poll->start(10);
+    }
+
     bool connectTo(const S& model)
     {
         if (!fixture->startSim({ "--model", model }))
@@ -312,6 +404,7 @@ private:
     std::unique_ptr<SettingsEngine> engine;
     std::unique_ptr<DeviceSession> session;
     std::unique_ptr<PresetBook> book;
+    L told;
 };
 
 QTEST_MAIN(TestPresets)
