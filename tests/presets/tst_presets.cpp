@@ -16,12 +16,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QInputDialog>
+#include <QJsonDocument>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QFile>
-#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -91,21 +91,20 @@ private slots:
 
     void cycle_data()
     {
-        addColumn<S>("model");
         addColumn<S>("saved");
         addColumn<S>("other");
-        newRow("KX2") << "KX2" << "mic1.gain=30;mic2.48v=1;mic1.direct=1;speaker.volume=-6;speaker.dim=1;headphone.phone=-9"
+        newRow("KX2") << "mic1.gain=30;mic2.48v=1;mic1.direct=1;speaker.volume=-6;speaker.dim=1;headphone.phone=-9"
                       << "mic1.gain=12;mic1.pad=1;speaker.volume=-1;speaker.mute=1;headphone.volume=-3;speaker.phone=-20";
-        newRow("KX1") << "KX1" << "mic1.inst=1;mic1.gain=40;headphone.volume=-2;headphone.mute=1"
+        newRow("KX1") << "mic1.inst=1;mic1.gain=40;headphone.volume=-2;headphone.mute=1"
                       << "mic1.48v=1;headphone.volume=-30;headphone.dim=1;headphone.phone=-4";
-        newRow("KQ") << "KQ" << "mic1.gain=3;headphone.volume=-5" << "mic1.direct=1;headphone.volume=-15;headphone.dim=1";
+        newRow("KQ") << "mic1.gain=3;headphone.volume=-5" << "mic1.direct=1;headphone.volume=-15;headphone.dim=1";
     }
 
     // Saved, changed, recalled and undone: the device and the file hold
     // exactly the saved state after the recall, and the earlier one after the undo.
     void cycle()
     {
-        QFETCH(S, model);
+        const S model = QTest::currentDataTag();
         QFETCH(S, saved);
         QFETCH(S, other);
 
