@@ -129,12 +129,16 @@ private slots:
         QVERIFY(!changed.isEmpty());
         QCOMPARE(book->lastRecalled(), S("live"));
         QVERIFY(!book->modified() && book->canUndo());
-        // A hand's change marks it; the undo puts back the state before the recall.
+        QCOMPARE(book->rename("live", "kept").status, Status::Done);
+        QCOMPARE(book->lastRecalled(), S("kept"));
+        // A hand's change marks it; the undo puts back the state before the
+        // recall, and the name saved then.
         panel()->applyControls({ { "headphone.volume", 4 } });
         QVERIFY(book->modified());
         QCOMPARE(book->undoRecall().status, Status::Done);
         QCOMPARE(held(), beforeRecall);
-        QVERIFY(!book->canUndo());
+        QVERIFY(!book->canUndo() && book->modified());
+        QCOMPARE(book->lastRecalled(), S("kept"));
         QCOMPARE(book->undoRecall().status, Status::BadRequest);
     }
 
