@@ -34,5 +34,6 @@ private:
     QAction* renameAction;
     QAction* deleteAction;
     QAction* undoAction;
+    // The separator between the presets and the entries that stay.
     QAction* firstFixed;
 };
