@@ -2,6 +2,8 @@
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstanceGuard.h"
+#include "presets/PresetBook.h"
+#include "presets/PresetMenu.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
 #include "settings/SaveFailureNotice.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QLocale>
 #include <QLoggingCategory>
+#include <QMenuBar>
 #include <QTranslator>
 
 #ifndef Q_OS_WIN
@@ -82,9 +85,12 @@ int main(int argc, char** argv)
     Settings settings;
     MainWindow mainWindow(nullptr);
     mainWindow.setSettings(&settings);
+    PresetBook presets(mainWindow.deviceSession());
+    mainWindow.menuBar()->addMenu(new PresetMenu(&presets, &mainWindow, &mainWindow));
     TrayIcon trayIcon(nullptr);
     trayIcon.MainwindowInput(&mainWindow);
     trayIcon.setSettings(&settings);
+    trayIcon.appendMenu(new PresetMenu(&presets, nullptr));
     trayIcon.setVisible(true);
     QObject::connect(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept, &trayIcon, &TrayIcon::tellChangesNotKept);
 
