@@ -5,7 +5,8 @@
 # pointer driver of the desktop suite; with --package also the tools that
 # build the Debian package and check it (library dependencies, lintian,
 # the desktop entry and metainfo validators); with --windows only those
-# that cross-compile the Windows half and run its tests under Wine.
+# that cross-compile the Windows half and run its tests under Wine, and
+# NSIS, which makes the Windows installer.
 #   scripts/install-deps.sh [--desktop] [--package] | --windows
 set -euo pipefail
 
@@ -17,7 +18,7 @@ for option in "$@"; do
     case "$option" in
         --desktop) packages+=(xvfb xauth openbox trayer xdotool) ;;
         --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;
-        --windows) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
+        --windows) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 nsis) ;;
         *) echo "usage: scripts/install-deps.sh [--desktop] [--package] | --windows" >&2; exit 2 ;;
     esac
 done
