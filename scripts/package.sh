@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package of the panel: installs what is missing,
+# Builds the Debian packages of the panel: installs what is missing,
 # configures a Release build without the tests in build-package/ (with
 # Debian's hardening flags) and lets CPack make the package from the install
-# rules. Prints the package's path on its last line.
+# rules: the user's package and the simulator's. Prints their paths.
 #   scripts/package.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +21,4 @@ ninja -C "$build_dir"
 # One package in the directory: the one just made.
 rm -f "$build_dir"/*.deb
 (cd "$build_dir" && cpack > /dev/null)
-ls "$PWD/$build_dir"/kestrum-panel_*.deb
+ls "$PWD/$build_dir"/*.deb
