@@ -11,5 +11,5 @@ scripts/install-deps.sh --windows
 scripts/build-windows.sh > /dev/null
 build_dir=build-windows-panel
 rm -f "$build_dir"/kestrum-panel-*-win64.exe
-(cd "$build_dir" && cpack > /dev/null)
+cpack --preset windows > /dev/null
 ls "$PWD/$build_dir"/kestrum-panel-*-win64.exe
