@@ -60,6 +60,14 @@ for file in kestrum-panel.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qw
     [ -f "$folder/$file" ] || fail "not installed: $file"
 done
 [ ! -e "$folder/kestrum-sim.exe" ] || fail "the simulator was installed"
+# Every DLL a program or plugin imports is shipped, or is Windows' own (an
+# API set, or in system32).
+for file in "$folder"/*.exe "$folder"/*.dll "$folder"/*/*.dll; do
+    for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p' | grep -vi '^api-ms-'); do
+        [ -n "$(find "$folder" "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$dll")" ] ||
+            fail "${file##*/} imports $dll, which is not shipped"
+    done
+done
 [ -f "$menu/Kestrum Panel.lnk" ] || fail "no Start-menu shortcut in $(ls "$menu" 2>&1)"
 for expected in "DisplayName=Kestrum Panel" "DisplayVersion=$version" "Publisher=Kestrum" \
     'DisplayIcon=C:\Program Files\Kestrum Panel\kestrum-panel.exe' \
