@@ -1,11 +1,10 @@
-# Install step of the Windows program: copies beside it every DLL it and
-# Qt's plugins import, found by following each file's import table with
+# Install step of the Windows programs: copies beside them every DLL they
+# and Qt's plugins import, found by following each file's import table with
 # mingw objdump. A DLL found neither in Qt nor beside the compiler is the
 # system's and stays out, so nothing of Wine's ever ships. The names in
 # import tables are compared without case, as Windows does, and each DLL
 # keeps the spelling of its file.
 #   KESTRUM_DEPLOY_ROOT     the folder (the install prefix)
-#   KESTRUM_DEPLOY_PROGRAM  the program, relative to it
 #   KESTRUM_DEPLOY_QT       Qt's prefix, for the plugins
 #   KESTRUM_DEPLOY_PLUGINS  the plugins, relative to Qt's plugins/
 #   KESTRUM_DEPLOY_SEARCH   the folders the DLLs come from
@@ -27,7 +26,8 @@ foreach(dir IN LISTS KESTRUM_DEPLOY_SEARCH)
     endforeach()
 endforeach()
 
-set(pending "${KESTRUM_DEPLOY_ROOT}/${KESTRUM_DEPLOY_PROGRAM}")
+# Every program installed into the folder, so that each one's DLLs ship.
+file(GLOB pending "${KESTRUM_DEPLOY_ROOT}/*.exe")
 foreach(plugin IN LISTS KESTRUM_DEPLOY_PLUGINS)
     get_filename_component(plugin_dir "${plugin}" DIRECTORY)
     file(INSTALL "${KESTRUM_DEPLOY_QT}/plugins/${plugin}" DESTINATION "${KESTRUM_DEPLOY_ROOT}/${plugin_dir}")

@@ -1,6 +1,7 @@
 # The Windows program: kestrum-panel.exe with its manifest, icon and
-# version resource, and an install that makes a folder which runs on a
-# Windows machine with nothing else installed (scripts/build-windows.sh).
+# version resource, an install that makes a folder which runs on a Windows
+# machine with nothing else installed (scripts/build-windows.sh), and the
+# installer CPack makes of that folder (scripts/package-windows.sh).
 
 enable_language(RC)
 
@@ -43,7 +44,6 @@ find_program(KESTRUM_OBJDUMP NAMES ${CMAKE_OBJDUMP} x86_64-w64-mingw32-objdump R
 
 install(CODE "
     set(KESTRUM_DEPLOY_ROOT \"\${CMAKE_INSTALL_PREFIX}\")
-    set(KESTRUM_DEPLOY_PROGRAM kestrum-panel.exe)
     set(KESTRUM_DEPLOY_QT \"${kestrum_qt_prefix}\")
     set(KESTRUM_DEPLOY_PLUGINS \"${kestrum_plugins}\")
     set(KESTRUM_DEPLOY_SEARCH \"${kestrum_qt_bin};${kestrum_gcc_dir};${kestrum_winpthread_dir}\")
@@ -51,3 +51,25 @@ install(CODE "
     set(KESTRUM_STRIP \"${CMAKE_STRIP}\")
 ")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/DeployWindows.cmake)
+
+# The installer (cmake/NSIS.template.in): per machine into Program Files,
+# for 64-bit Windows with Unicode texts (NSIS's default stub is 32-bit ANSI,
+# which a 64-bit Wine cannot start); the program at the folder's top.
+set(CPACK_GENERATOR NSIS)
+set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+set(CPACK_MONOLITHIC_INSTALL ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_FILE_NAME kestrum-panel-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "Kestrum Panel")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KestrumPanel)
+set(CPACK_PACKAGE_EXECUTABLES kestrum-panel "Kestrum Panel")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_PACKAGE_NAME "Kestrum Panel")
+set(CPACK_NSIS_DISPLAY_NAME "Kestrum Panel")
+set(CPACK_NSIS_INSTALLED_ICON_NAME kestrum-panel.exe)
+set(CPACK_NSIS_MUI_ICON ${KESTRUM_ICON})
+set(CPACK_NSIS_MUI_UNIICON ${KESTRUM_ICON})
+set(CPACK_NSIS_URL_INFO_ABOUT https://kestrum.example/panel)
+include(CPack)

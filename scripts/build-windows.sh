@@ -18,7 +18,7 @@ cmake --preset windows > /dev/null
 # build would then be a Linux one.
 grep -q 'set(CMAKE_SYSTEM_NAME "Windows")' "$build_dir"/CMakeFiles/*/CMakeSystem.cmake ||
     { echo "build-windows: $build_dir is not configured for Windows" >&2; exit 1; }
-nice cmake --build "$build_dir" -j2
+nice cmake --build --preset windows
 rm -rf "$app_dir"
 cmake --install "$build_dir" --strip --prefix "$app_dir" > /dev/null
 echo "$app_dir"

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Builds everything, or the targets given, into build/ (or build-sanitize/
-# with --sanitize: AddressSanitizer and UndefinedBehaviorSanitizer).
+# Builds everything, or the targets given, with the dev preset into build/
+# (or the sanitize preset into build-sanitize/ with --sanitize:
+# AddressSanitizer and UndefinedBehaviorSanitizer).
 #   scripts/build.sh [--sanitize] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+preset=dev
 if [ "${1:-}" = "--sanitize" ]; then
-    build_dir=build-sanitize
-    options=(-DCMAKE_BUILD_TYPE=Debug -DKESTRUM_SANITIZE=ON)
+    preset=sanitize
     shift
 fi
 
-cmake -S . -B "$build_dir" -G Ninja "${options[@]}" > /dev/null
-ninja -C "$build_dir" "$@"
+targets=()
+[ $# -eq 0 ] || targets=(--target "$@")
+cmake --preset "$preset" > /dev/null
+cmake --build --preset "$preset" "${targets[@]}"

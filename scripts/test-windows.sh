@@ -3,9 +3,11 @@
 # build-windows/ and runs its tests with CTest under Wine, in a fresh Wine
 # prefix that is removed again at the end, with a kestrum-sim and the Wine
 # bridge's relay serving a runtime directory of their own (wine-bridge.sh).
-# Then builds the Windows program (build-windows.sh; the first run builds
-# Qt for Windows, about half an hour) and runs it under Wine beside the
-# Linux one on an X display of its own (tests/windows/e2e).
+# Then builds the Windows program and its installer (package-windows.sh;
+# the first run builds Qt for Windows, about half an hour), runs the program
+# under Wine beside the Linux one on an X display of its own
+# (tests/windows/e2e), and installs, starts and uninstalls it in a fresh
+# Wine prefix (tests/windows/installer). Every test is labelled windows.
 # Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,9 +57,12 @@ WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 "$wine64" wineboot -u > /dev/null
 stop_all
 trap - EXIT
 
-scripts/build-windows.sh > /dev/null
+installer="$(scripts/package-windows.sh)"
 scripts/build.sh kestrum-sim kestrum-panel
 cmake -S tests/windows/e2e -B "$build_dir/e2e" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build_dir/e2e"
+cmake -S tests/windows/installer -B "$build_dir/installer" -DKESTRUM_INSTALLER="$installer" > /dev/null
 unset WINEPREFIX KESTRUM_RELAY_PORT
-xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -nolisten tcp" "$build_dir/e2e/tst_wine_panel"
+for suite in e2e installer; do
+    (cd "$build_dir/$suite" && ctest --output-on-failure)
+done

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The Debian package as a user's machine gets it: built from the install
+# The Debian packages as a user's machine gets them: built from the install
 # rules by scripts/package.sh (into build-package/, so later runs are
 # incremental), unpacked into a scratch directory with dpkg-deb (never
 # installed here), checked by lintian and the desktop-entry and AppStream
 # validators, and run from the unpacked tree: the menu entry's command
-# starts a panel that reaches the device kestrum-sim plays, the login
-# entry's command finds that copy running, and the panel goes on SIGTERM.
+# starts a panel that reaches the device the build tree's kestrum-sim plays
+# (the user's package holds no simulator), the login entry's command finds
+# that copy running, and the panel goes on SIGTERM.
+#   tests/package/tst_package.sh KESTRUM-SIM
 set -euo pipefail
+sim=$(realpath "$1")
 cd "$(dirname "$0")/../.."
+# Installing is the scripts' job: this only names what is missing.
+scripts/install-deps.sh --check --package
 
 work=$(mktemp -d)
 panel_pid=
@@ -45,10 +50,12 @@ if ! nice -n 10 scripts/package.sh > "$work/package.log" 2>&1; then
     echo "FAIL: scripts/package.sh" >&2
     exit 1
 fi
-deb=$(tail -n 1 "$work/package.log")
-echo "package: $deb"
+deb=$(grep '/kestrum-panel_[^/]*\.deb$' "$work/package.log")
+sim_deb=$(grep '/kestrum-sim_[^/]*\.deb$' "$work/package.log") || { echo "FAIL: no kestrum-sim package" >&2; exit 1; }
+echo "packages: $deb $sim_deb"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+dpkg-deb -x "$sim_deb" "$work/sim"
 
 applications=("$root"/usr/share/applications/*.desktop)
 autostart=("$root"/etc/xdg/autostart/*.desktop)
@@ -56,14 +63,28 @@ metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
 
 [ ${#autostart[@]} -eq 1 ] || fail "autostart entries: ${autostart[*]}"
 
-# Only the two programs: no suite, benchmark or helper program.
-programs=$(cd "$root/usr/bin" && echo *)
-[ "$programs" = "kestrum-panel kestrum-sim" ] || fail "programs in /usr/bin: $programs"
+# Every program with its manual page; the simulator is the developers'
+# package's alone, and no suite, benchmark or helper program is installed.
+for program in "$root"/usr/bin/* "$work"/sim/usr/bin/*; do
+    [ -f "${program%/bin/*}/share/man/man1/${program##*/}.1.gz" ] || fail "${program##*/} has no manual page"
+done
+extra=$(ls "$root/usr/bin" | grep -E '^(kestrum-sim|kestrum-render|tst_|bench_)') && fail "the user's package holds $extra"
+[ "$(ls "$work/sim/usr/bin")" = kestrum-sim ] || fail "the developers' package holds $(ls "$work/sim/usr/bin")"
+
+# One version throughout: the package's, its changelog's latest entry and the AppStream data's latest release.
+version=$(dpkg-deb -f "$deb" Version)
+for found in "$(zcat "$root/usr/share/doc/kestrum-panel/changelog.Debian.gz" | sed -n '1s/.*(\(.*\)).*/\1/p')" \
+    "$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "${metainfo[@]}" | head -n 1)-${version##*-}"; do
+    [ "$found" = "$version" ] || fail "version $found, the package's $version"
+done
 
 # The library dependencies come from dpkg-shlibdeps.
-depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6; do
-    [[ "$depends" == *"$library "* ]] || fail "Depends lacks $library: $depends"
+for expected in "$deb libc6 libqt6core6 libqt6gui6 libqt6widgets6" "$sim_deb libqt6core6 libqt6network6"; do
+    read -r package libraries <<< "$expected"
+    depends=$(dpkg-deb -f "$package" Depends)
+    for library in $libraries; do
+        [[ "$depends" == *"$library "* ]] || fail "$(basename "$package") Depends lacks $library: $depends"
+    done
 done
 
 # Each theme image has the size its directory names, and every size a
@@ -93,7 +114,7 @@ if ! appstreamcli validate --no-net "${metainfo[@]}" > "$work/check.log" 2>&1; t
     cat "$work/check.log" >&2
 fi
 # lintian's warnings are shown, its errors fail.
-lintian --fail-on error "$deb" > "$work/lintian.log" 2>&1 || fail "lintian"
+lintian --fail-on error "$deb" "$sim_deb" > "$work/lintian.log" 2>&1 || fail "lintian"
 grep -E '^[EW]:' "$work/lintian.log" || true
 
 # --- The unpacked programs against the simulator -----------------------------
@@ -113,13 +134,12 @@ await() {
     done
     return 1
 }
-received() { kestrum-sim report | grep -q "\"name\":\"$1\""; }
+received() { "$sim" report | grep -q "\"name\":\"$1\""; }
 # Gone, or a zombie waiting to be reaped by this script.
 ended() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ]; }
 # An entry's command as the session runs it: words, no field codes.
 entry_command() { sed -n 's/^Exec=//p' "$1"; }
 
-sim="$root/usr/bin/kestrum-sim"
 "$sim" --model KX2 --quiet > "$work/sim.log" 2>&1 &
 sim_pid=$!
 await "$sim" status || { cat "$work/sim.log" >&2; echo "FAIL: kestrum-sim does not answer" >&2; exit 1; }
