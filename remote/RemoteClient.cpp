@@ -23,7 +23,6 @@ RemoteClient::RemoteClient(QLocalSocket* socket, QObject* parent)
     connect(idle, &QTimer::timeout, this, &RemoteClient::idleTimedOut);
     connect(socket, &QLocalSocket::readyRead, this, &RemoteClient::bytesArrived);
     connect(socket, &QLocalSocket::disconnected, this, &QObject::deleteLater);
-    bytesArrived();
 }
 
 void RemoteClient::bytesArrived()
