@@ -4,6 +4,7 @@
 #include "controls/Knob.h"
 
 #include <QSettings>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +45,35 @@ ControlBinding::ControlBinding(const char* key, Button* button, Send send)
 QVariant ControlBinding::state() const
 {
     return button ? QVariant(button->status) : QVariant(knob->value);
+}
+
+int ControlBinding::value() const
+{
+    return button ? int(button->status) : knob->value;
+}
+
+int ControlBinding::minimum() const
+{
+    return button ? 0 : knob->minValue;
+}
+
+int ControlBinding::maximum() const
+{
+    return button ? 1 : knob->maxValue;
+}
+
+void ControlBinding::setValue(int value)
+{
+    if (button)
+        button->setValue(value == 1);
+    else
+        knob->setValue(value);
+}
+
+void ControlBinding::showValue(int value)
+{
+    const QSignalBlocker quiet(button ? static_cast<QObject*>(button) : knob);
+    setValue(value);
 }
 
 void ControlBinding::restore(const QSettings& file)

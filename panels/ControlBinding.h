@@ -15,7 +15,8 @@ class QSettings;
 class ControlBinding
 {
 public:
-    using Send = std::function<void(int)>;
+    // True when the device took the change.
+    using Send = std::function<bool(int)>;
 
     ControlBinding(const char* key, int fallback, Knob* knob, Send send);
     ControlBinding(const char* key, Button* button, Send send);
@@ -23,7 +24,17 @@ public:
     const char* key() const { return iniKey; }
     // What the file keeps: a switch's status as a bool, a knob's value.
     QVariant state() const;
-    void send(int value) const { sendChange(value); }
+    bool send(int value) const { return sendChange(value); }
+
+    bool isSwitch() const { return button != nullptr; }
+    // The control's own value (a switch's 0 or 1) and range.
+    int value() const;
+    int minimum() const;
+    int maximum() const;
+    // Through the control's setter, as a hand's change.
+    void setValue(int value);
+    // Shows the value without running the control's handler.
+    void showValue(int value);
 
     // Sets the control from the file through its own setter, so its
     // handler sends the stored state. A stored dial value that is no finite

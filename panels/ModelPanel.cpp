@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <tuple>
 
 using ModelTable::kFirstOutputRow;
 using ModelTable::MixerCell;
@@ -119,18 +120,20 @@ void ModelPanel::addMicColumn(QHBoxLayout* root, int channel, bool numbered)
     const PanelRecipes::InputColumn column = PanelRecipes::addInputColumn(
         this, root, text(kMicTitles), model.maxGain, model.gainDisplayOffset, { text(kGainNames), text(kLevelNames) });
     levelReadouts.push_back({ column.levelReadout, channel - 1 });
-    bind(Role::Gain, channel, column.gainKnob, [this, channel](int value) { device.sendMicGain(channel, value); });
+    bind(Role::Gain, channel, column.gainKnob, [this, channel](int value) { return device.sendMicGain(channel, value); });
     for (const MicSwitchLook& look : kMicSwitches) {
         if (!control(look.role, channel))
             continue;
         Button* button = PanelRecipes::addSwitchButton(this, column.buttonStack, tr(look.text), look.colour, text(look.names));
         if (!look.command) {
-            bind(look.role, channel, button, [this, cells = directCells(channel, numbered)](int state) { device.sendDirect(cells, state); });
+            bind(look.role, channel, button, [this, cells = directCells(channel, numbered)](int state) { return device.sendDirect(cells, state); });
             continue;
         }
         bind(look.role, channel, button, [this, &look, channel, button](int state) {
-            if (device.switchMic(*look.command, channel, state) && look.role == Role::Instrument)
+            const bool took = device.switchMic(*look.command, channel, state);
+            if (took && look.role == Role::Instrument)
                 button->setText(tr(state == 1 ? kInstrumentOn : look.text));
+            return took;
         });
     }
     if (model.stretchBelowSwitches)
@@ -161,13 +164,13 @@ void ModelPanel::addOutputColumn(QHBoxLayout* root, int index)
         { tr(kind.names[0]), tr(kind.names[1]), tr(kind.names[2]), tr(kind.names[3]) });
     outputs.push_back(std::make_unique<OutputStrip>(output, device, column.volumeKnob));
     OutputStrip* strip = outputs.back().get();
-    bind(Role::Volume, index, column.volumeKnob, [strip](int dB) { strip->volumeChanged(dB); });
-    bind(Role::Mute, index, column.muteButton, [strip](int state) { strip->muteClicked(state); });
-    bind(Role::Dim, index, column.dimButton, [strip](int state) { strip->dimClicked(state); });
+    bind(Role::Volume, index, column.volumeKnob, [strip](int dB) { return strip->volumeChanged(dB); });
+    bind(Role::Mute, index, column.muteButton, [strip](int state) { return strip->muteClicked(state); });
+    bind(Role::Dim, index, column.dimButton, [strip](int state) { return strip->dimClicked(state); });
     if (!hasPhone)
         return;
     levelReadouts.push_back({ column.phone.levelReadout, kPhoneEntry });
-    bind(Role::Phone, index, column.phone.knob, [strip](int dB) { strip->phoneChanged(dB); });
+    bind(Role::Phone, index, column.phone.knob, [strip](int dB) { return strip->phoneChanged(dB); });
 }
 
 const ModelTable::Control* ModelPanel::control(Role role, int index) const
@@ -179,9 +182,9 @@ const ModelTable::Control* ModelPanel::control(Role role, int index) const
     return nullptr;
 }
 
-std::unique_ptr<ControlBinding>& ModelPanel::slot(Role role, int index)
+std::size_t ModelPanel::positionOf(Role role, int index) const
 {
-    return bindings[control(role, index) - model.controls.data()];
+    return control(role, index) - model.controls.data();
 }
 
 const char* ModelPanel::keyOf(Role role, int index) const
@@ -196,22 +199,22 @@ const char* ModelPanel::keyOf(Role role, int index) const
 // control starts at 0 or off.
 void ModelPanel::bind(Role role, int index, Knob* knob, ControlBinding::Send send)
 {
-    auto& binding = slot(role, index);
-    binding = std::make_unique<ControlBinding>(keyOf(role, index), role == Role::Volume ? ModelTable::kSilentDb : 0, knob, std::move(send));
-    connect(knob, &Knob::valueChangedSig, this, [this, changed = binding.get()](int value) { controlChanged(*changed, value); });
+    const std::size_t at = positionOf(role, index);
+    bindings[at] = std::make_unique<ControlBinding>(keyOf(role, index), role == Role::Volume ? ModelTable::kSilentDb : 0, knob, std::move(send));
+    connect(knob, &Knob::valueChangedSig, this, [this, at](int value) { controlChanged(at, value); });
 }
 
 void ModelPanel::bind(Role role, int index, Button* button, ControlBinding::Send send)
 {
-    auto& binding = slot(role, index);
-    binding = std::make_unique<ControlBinding>(keyOf(role, index), button, std::move(send));
-    connect(button, &Button::pressed, this, [this, changed = binding.get()](bool state) { controlChanged(*changed, state); });
+    const std::size_t at = positionOf(role, index);
+    bindings[at] = std::make_unique<ControlBinding>(keyOf(role, index), button, std::move(send));
+    connect(button, &Button::pressed, this, [this, at](bool state) { controlChanged(at, state); });
 }
 
 void ModelPanel::handle(Role role, int index, int value)
 {
     if (isConnected() && control(role, index))
-        controlChanged(*slot(role, index), value);
+        controlChanged(positionOf(role, index), value);
 }
 
 int ModelPanel::outputOf(const ModelTable::OutputKind& kind) const
@@ -226,14 +229,120 @@ int ModelPanel::outputOf(const ModelTable::OutputKind& kind) const
 // Values reach the settings object only in saveControlStates: given earlier,
 // it would write them itself on the next pass of the event loop, once per
 // change.
-void ModelPanel::controlChanged(const ControlBinding& binding, int value)
+void ModelPanel::controlChanged(std::size_t at, int value)
 {
-    binding.send(value);
-    if (restoring)
+    const ControlBinding& binding = *bindings[at];
+    lastTook = binding.send(value);
+    if (restoring || (applying && !lastTook))
         return;
     unsaved.insert(binding.key(), binding.state());
     if (!saveTimer->isActive())
         saveTimer->start();
+    emit controlValueChanged(nameOf(at), valueOf(at));
+}
+
+// The table's file name, "/kx2.ini", names the model.
+QString ModelPanel::modelName() const
+{
+    return QString::fromLatin1(model.iniFileName).section('/', 1).section('.', 0, 0).toUpper();
+}
+
+QString ModelPanel::nameOf(std::size_t at) const
+{
+    static const char* const kRoleNames[] = { "gain", "inst", "pad", "48v", "direct", "volume", "mute", "dim", "phone" };
+    const ModelTable::Control& each = model.controls[at];
+    const QString strip = int(each.role) < ModelTable::kMicRoles ? QStringLiteral("mic%1").arg(each.index)
+                                                                  : QString::fromLatin1(model.outputs[each.index].kind->strip);
+    return strip + '.' + kRoleNames[int(each.role)];
+}
+
+int ModelPanel::offsetOf(std::size_t at) const
+{
+    return model.controls[at].role == Role::Gain ? model.gainDisplayOffset : 0;
+}
+
+QList<ControlSpec> ModelPanel::controlSpecs() const
+{
+    QList<ControlSpec> specs;
+    for (std::size_t at = 0; at < bindings.size(); ++at) {
+        const ControlBinding& binding = *bindings[at];
+        specs.append({ nameOf(at), binding.isSwitch(), binding.minimum() + offsetOf(at), binding.maximum() + offsetOf(at) });
+    }
+    return specs;
+}
+
+QMap<QString, int> ModelPanel::controlValues() const
+{
+    QMap<QString, int> values;
+    for (std::size_t at = 0; at < bindings.size(); ++at)
+        values.insert(nameOf(at), valueOf(at));
+    return values;
+}
+
+QStringList ModelPanel::applyControls(const QMap<QString, int>& values)
+{
+    QStringList refused;
+    for (std::size_t at : applyOrder(values)) {
+        if (!applyControl(at, values.value(nameOf(at))))
+            refused << nameOf(at);
+    }
+    return refused;
+}
+
+// The table's order, except that an output's MUTE, DIM and volume go
+// together where the first of them is listed: switches turning on, the
+// volume, then the rest.
+std::vector<std::size_t> ModelPanel::applyOrder(const QMap<QString, int>& values) const
+{
+    struct Step {
+        std::size_t group;
+        int rank;
+        std::size_t at;
+    };
+    std::vector<Step> steps;
+    for (std::size_t at = 0; at < bindings.size(); ++at) {
+        if (!values.contains(nameOf(at)))
+            continue;
+        const ModelTable::Control& each = model.controls[at];
+        if (each.role != Role::Volume && each.role != Role::Mute && each.role != Role::Dim) {
+            steps.push_back({ at, 0, at });
+            continue;
+        }
+        const std::size_t group = std::min({ positionOf(Role::Volume, each.index), positionOf(Role::Mute, each.index), positionOf(Role::Dim, each.index) });
+        const bool lowers = each.role != Role::Volume && values.value(nameOf(at)) == 1 && bindings[at]->value() == 0;
+        steps.push_back({ group, each.role == Role::Volume ? 1 : lowers ? 0 : 2, at });
+    }
+    std::stable_sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return std::tie(a.group, a.rank) < std::tie(b.group, b.rank); });
+    std::vector<std::size_t> order;
+    for (const Step& step : steps)
+        order.push_back(step.at);
+    return order;
+}
+
+// A change the device refused leaves no trace: the control shows its old
+// value, the strips and the mixer record are as before, so the next record
+// sent does not carry it, and nothing is stored.
+bool ModelPanel::applyControl(std::size_t at, int value)
+{
+    ControlBinding& binding = *bindings[at];
+    const int before = binding.value();
+    const int wanted = value - offsetOf(at);
+    if (wanted == before)
+        return true;
+    const auto mixer = std::make_unique<_MIXER_FADER_DATA>(device.mixerRecord());
+    std::vector<OutputStrip::Flags> flags;
+    for (const auto& strip : outputs)
+        flags.push_back(strip->flags());
+    applying = true;
+    binding.setValue(wanted);
+    applying = false;
+    if (lastTook)
+        return true;
+    binding.showValue(before);
+    device.setMixerRecord(*mixer);
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+        outputs[k]->setFlags(flags[k]);
+    return false;
 }
 
 void ModelPanel::loadControlStates()

@@ -5,9 +5,10 @@
 #include "panels/OutputStrip.h"
 #include "panels/PanelDevice.h"
 
-#include <QCoreApplication>
+#include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QWidget>
 
@@ -19,13 +20,23 @@ class QLabel;
 class QSettings;
 class QTimer;
 
+// A control as programs outside the panel name it, "<strip>.<control>"
+// ("mic1.48v", "headphone.mute"), with its range as the knob shows it
+// (a switch: 0 and 1).
+struct ControlSpec {
+    QString name;
+    bool isSwitch;
+    int minimum;
+    int maximum;
+};
+
 // A model's panel, built from its table: its own driver channel and ini
 // file, a column per microphone and per output, and every control bound to
 // its key. A change of any control, by hand or by restore, takes the one
 // path of controlChanged: send, then store.
 class ModelPanel : public QWidget
 {
-    Q_DECLARE_TR_FUNCTIONS(ModelPanel)
+    Q_OBJECT
 
 public:
     // The phone input's level: the mean magnitude of its left and right
@@ -36,6 +47,20 @@ public:
     // Whether the device opened and took the output presets; a panel whose
     // connect failed stays empty and inert (it holds no state file).
     bool isConnected() const { return settings != nullptr; }
+
+    // "KX1", "KX2", "KQ".
+    QString modelName() const;
+    // Every control in the table's order, values as the knob shows them (a
+    // mic gain with the model's offset); none when the connect failed.
+    QList<ControlSpec> controlSpecs() const;
+    QMap<QString, int> controlValues() const;
+    // Sets the named controls, each through its setter as a hand does, so
+    // that no output is driven louder on the way than before or after: per
+    // output, MUTE and DIM turning on first, then the volume, then those
+    // turning off. A control already at its value is left alone. Returns
+    // the names the device refused; those keep their previous value on
+    // screen, in the panel and in the file.
+    QStringList applyControls(const QMap<QString, int>& values);
 
     // One meter poll. The driver is read every time (a failure is logged and
     // keeps the last levels); the readouts show the levels only while the
@@ -62,6 +87,10 @@ public:
     void headphoneKnobValueChanged(int dB) { handle(ModelTable::Role::Volume, outputOf(ModelTable::headphone), dB); }
     void headphoneMuteButtonClick(int state) { handle(ModelTable::Role::Mute, outputOf(ModelTable::headphone), state); }
     void headphoneDimButtonClick(int state) { handle(ModelTable::Role::Dim, outputOf(ModelTable::headphone), state); }
+
+signals:
+    // Any change after the connect's restore, by hand or by a program.
+    void controlValueChanged(const QString& name, int value);
 
 protected:
     explicit ModelPanel(const ModelTable::Model& model);
@@ -92,8 +121,15 @@ private:
     void bind(ModelTable::Role role, int index, Knob* knob, ControlBinding::Send send);
     void bind(ModelTable::Role role, int index, Button* button, ControlBinding::Send send);
     const char* keyOf(ModelTable::Role role, int index) const;
-    std::unique_ptr<ControlBinding>& slot(ModelTable::Role role, int index);
-    void controlChanged(const ControlBinding& binding, int value);
+    std::size_t positionOf(ModelTable::Role role, int index) const;
+    void controlChanged(std::size_t at, int value);
+
+    QString nameOf(std::size_t at) const;
+    // What the control at that place shows beyond its own value.
+    int offsetOf(std::size_t at) const;
+    int valueOf(std::size_t at) const { return bindings[at]->value() + offsetOf(at); }
+    std::vector<std::size_t> applyOrder(const QMap<QString, int>& values) const;
+    bool applyControl(std::size_t at, int value);
 
     // The device missed what was sent while the channel was lost.
     void resendControls();
@@ -109,6 +145,9 @@ private:
     // In the table's order, which is the order of restoring.
     std::vector<std::unique_ptr<ControlBinding>> bindings;
     bool restoring = false;
+    // While applyControls runs a setter: a refused change is not stored.
+    bool applying = false;
+    bool lastTook = false;
     QMap<QString, QVariant> unsaved;
     std::vector<LevelReadout> levelReadouts;
     bool metersRead = false;

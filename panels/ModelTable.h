@@ -63,6 +63,7 @@ struct OutputKind {
     const char* phoneFailureLine;
     const char* clickLines[2][2]; // MUTE, DIM; each off, on
     const char* keys[kOutputRoles]; // by role from Volume to Phone
+    const char* strip; // the first half of its controls' names
 };
 extern const OutputKind speaker;
 extern const OutputKind headphone;

@@ -17,10 +17,19 @@ public:
     // set, dimmed lowers it by 20 dB.
     static int effectiveLevel(int dB, bool muted, bool dimmed);
 
-    void volumeChanged(int dB);
-    void muteClicked(int state);
-    void dimClicked(int state);
-    void phoneChanged(int dB);
+    // Each is true when the device took the change.
+    bool volumeChanged(int dB);
+    bool muteClicked(int state);
+    bool dimClicked(int state);
+    bool phoneChanged(int dB);
+
+    // MUTE and DIM as the strip applies them, kept to undo a refused change.
+    struct Flags {
+        bool muted;
+        bool dimmed;
+    };
+    Flags flags() const { return { muted, dimmed }; }
+    void setFlags(Flags kept) { muted = kept.muted, dimmed = kept.dimmed; }
 
 private:
     const ModelTable::Output& output;

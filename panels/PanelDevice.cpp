@@ -76,12 +76,14 @@ void PanelDevice::initialiseMixer(const ModelTable::Model& model)
         setCell(mixer, cell, 1.0);
 }
 
-void PanelDevice::sendMicGain(int channel, int value)
+bool PanelDevice::sendMicGain(int channel, int value)
 {
-    if (driver->io_set_mic_volume(channel, value * 2))
-        qCDebug(lcPanels) << "Mic volume set to:" << value;
-    else
+    if (!driver->io_set_mic_volume(channel, value * 2)) {
         qCDebug(lcPanels) << "Failed to set mic volume.";
+        return false;
+    }
+    qCDebug(lcPanels) << "Mic volume set to:" << value;
+    return true;
 }
 
 bool PanelDevice::switchMic(const MicSwitch& micSwitch, int channel, int state)
@@ -95,26 +97,30 @@ bool PanelDevice::switchMic(const MicSwitch& micSwitch, int channel, int state)
     return true;
 }
 
-void PanelDevice::sendDirect(const std::vector<MixerCell>& cells, int state)
+bool PanelDevice::sendDirect(const std::vector<MixerCell>& cells, int state)
 {
     const double gain = state == 1 ? 1.0 : 0.0;
     for (const MixerCell& cell : cells)
         setCell(mixer, cell, gain);
-    if (sendMixer())
-        qCDebug(lcPanels) << "Monitor Mic set to:" << state;
-    else
+    if (!sendMixer()) {
         qCDebug(lcPanels) << "Failed to set Monitor Mic.";
+        return false;
+    }
+    qCDebug(lcPanels) << "Monitor Mic set to:" << state;
+    return true;
 }
 
-void PanelDevice::sendPhoneLevel(MixerCell left, MixerCell right, int dB, const char* setLine, const char* failureLine)
+bool PanelDevice::sendPhoneLevel(MixerCell left, MixerCell right, int dB, const char* setLine, const char* failureLine)
 {
     const double gain = KestrumIoControl::dbToValue(dB);
     setCell(mixer, left, gain);
     setCell(mixer, right, gain);
-    if (sendMixer())
-        qCDebug(lcPanels) << setLine << gain;
-    else
+    if (!sendMixer()) {
         qCDebug(lcPanels) << failureLine;
+        return false;
+    }
+    qCDebug(lcPanels) << setLine << gain;
+    return true;
 }
 
 bool PanelDevice::sendOutputLevel(int firstGain, int level)

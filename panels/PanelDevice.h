@@ -31,7 +31,8 @@ public:
     // louder.
     void initialiseMixer(const ModelTable::Model& model);
 
-    void sendMicGain(int channel, int value);
+    // Each command is true when the device took it.
+    bool sendMicGain(int channel, int value);
     // A microphone switch: the USB command that sets it and its log lines.
     struct MicSwitch {
         bool (KestrumIoControl::*command)(int channel, int state);
@@ -43,12 +44,16 @@ public:
     static const MicSwitch pad20dB;
     static const MicSwitch instrument;
     bool switchMic(const MicSwitch& micSwitch, int channel, int state);
-    void sendDirect(const std::vector<MixerCell>& cells, int state);
+    bool sendDirect(const std::vector<MixerCell>& cells, int state);
     // A phone-input path: its left and right cells at the level's gain.
-    void sendPhoneLevel(MixerCell left, MixerCell right, int dB, const char* setLine, const char* failureLine);
+    bool sendPhoneLevel(MixerCell left, MixerCell right, int dB, const char* setLine, const char* failureLine);
     // Writes the level into an output's two gains; false when refused.
     bool sendOutputLevel(int firstGain, int level);
     double outputGain(int k) const { return mixer.outputGains[k]; }
+    // The record as last sent or tried; put back when a change the device
+    // refused must not ride along with the next one.
+    const _MIXER_FADER_DATA& mixerRecord() const { return mixer; }
+    void setMixerRecord(const _MIXER_FADER_DATA& kept) { mixer = kept; }
 
     // False, logged, when the driver did not answer; the last levels stay.
     bool readMeters();

@@ -335,6 +335,97 @@ private slots:
         QCOMPARE(view(inFile), inFile);
     }
 
+    void apply_data()
+    {
+        addColumn<L>("stored");
+        addColumn<S>("values");
+        // A sim command that makes it refuse calls meanwhile.
+        addColumn<S>("fail");
+        addColumn<L>("refused");
+        addColumn<L>("expected");
+        const auto add = [](const char* tag, const S& stored, const S& values, const S& expected, const S& refused = {}, const S& fail = {}) {
+            newRow(tag) << e(stored) << values << fail << e(refused) << e(expected);
+        };
+        // A mic gain as the knob shows it: the KX2's top of 65 is step 56.
+        add("KX2 every kind", "",
+            "mic1.gain=65;mic1.pad=1;mic2.48v=1;mic2.direct=1;speaker.volume=-6;speaker.dim=1;headphone.volume=-3;"
+            "headphone.mute=1;speaker.phone=-20;headphone.phone=6",
+            "micGain/1=112;D/Mic1=56;pad20db/1=true;B/Mic120dB=true;phantom48v/2=true;B/Mic248V=true;B/MonitorMic2=true;"
+            + direct(1, 1) + "g0=@-26;B/SpeakerDim=true;D/Speaker=-6;g4=0;D/Headphone=-3;B/HeadphoneMute=true;c64,2=0.1;D/OtgToSP=-20;c68,2=@6");
+        add("KX1 every kind", "", "mic1.inst=1;mic1.gain=30;headphone.dim=1;headphone.volume=0;headphone.phone=-6",
+            "instrument/1=true;text/Mic instrument input=INST;micGain/1=60;g0=@-20;B/HeadphoneDim=true;c64,2=@-6;D/OtgToHp=-6");
+        add("KQ every kind", "D/Headphone=-9;B/HeadphoneMute=true", "mic1.direct=1;headphone.mute=0;mic1.gain=3",
+            "c64,0=1;c65,1=1;g0=@-9;B/HeadphoneMute=false;micGain/1=6");
+        // Never louder on the way than before or after.
+        add("KX2 unmuted lower", "D/Speaker=-20;B/SpeakerMute=true", "speaker.volume=-40;speaker.mute=0", "g0=@-40");
+        add("KX2 muted higher", "D/Speaker=-5", "speaker.volume=0;speaker.mute=1", "g0=0;D/Speaker=0");
+        add("KX2 dimmed higher", "D/Headphone=-10", "headphone.volume=0;headphone.dim=1", "g4=@-20");
+        // What the device refused is kept nowhere, nor carried by the next record.
+        add("KX2 refused switch", "", "mic1.48v=1;mic2.gain=20;headphone.volume=-5",
+            "phantom48v/1=false;B/Mic148V=false;micGain/2=0;D/Mic2=0;g4=@-5;D/Headphone=-5", "mic1.48v;mic2.gain",
+            "fail io_write_usb_control always");
+        add("KX2 refused mixer", "", "mic1.direct=1;speaker.volume=-6",
+            "c64,0=0;B/MonitorMic1=false;g0=@-6;D/Speaker=-6", "mic1.direct", "fail io_set_mixer once");
+        add("KQ refused mute", "D/Headphone=-9", "headphone.mute=1;mic1.gain=3",
+            "g0=@-9;B/HeadphoneMute=false;micGain/1=6", "headphone.mute", "fail io_set_mixer once");
+    }
+
+    // Controls set by name take a hand's path: the device gets each change,
+    // the file too, and the panel tells of it.
+    void apply()
+    {
+        QFETCH(L, stored);
+        QFETCH(S, values);
+        QFETCH(S, fail);
+        QFETCH(L, refused);
+        QFETCH(L, expected);
+
+        DeviceFixture::removeIni(iniOf(rowModel()));
+        store(iniOf(rowModel()), stored);
+        QVERIFY(start(rowModel()));
+        auto* p = static_cast<ModelPanel*>(panel.get());
+        QCOMPARE(p->modelName(), model);
+        const MixerRecord before = records().last();
+        sim().clearRecord();
+        QVERIFY(fail.isEmpty() || cmd(fail));
+        QMap<S, int> wanted;
+        for (const S& entry : values.split(';'))
+            wanted[entry.section('=', 0, 0)] = entry.section('=', 1).toInt();
+        QMap<S, int> after = p->controlValues();
+        for (const ControlSpec& spec : p->controlSpecs()) {
+            if (wanted.contains(spec.name))
+                QVERIFY(spec.minimum <= wanted[spec.name] && wanted[spec.name] <= spec.maximum);
+        }
+        QSignalSpy told(p, &ModelPanel::controlValueChanged);
+        QCOMPARE(p->applyControls(wanted), refused);
+        L changed;
+        for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+            if (refused.contains(it.key()))
+                continue;
+            after[it.key()] = it.value();
+            changed << it.key() + "=" + S::number(it.value());
+        }
+        QCOMPARE(p->controlValues(), after);
+        L heard;
+        for (const QList<QVariant>& signal : told)
+            heard << signal[0].toString() + "=" + signal[1].toString();
+        heard.sort();
+        QCOMPARE(heard, changed);
+        const QList<MixerRecord> all = records();
+        for (int k : { 0, 1, 4, 5 }) {
+            for (const MixerRecord& record : all)
+                QVERIFY(record.outputGain(k) <= std::max(before.outputGain(k), all.last().outputGain(k)));
+        }
+        QVERIFY(cmd("fail all off"));
+        // The next record carries nothing that was refused.
+        set(model == "KX2" ? "Phone to speaker level=-20" : model == "KX1" ? "Phone to headphone level=-6" : ">hp -9");
+        const L shown = expected.filter(QRegularExpression("^text/"));
+        QCOMPARE(view(shown), shown);
+        panel.reset();
+        expected = expected.filter(QRegularExpression("^(?!text/)"));
+        QCOMPARE(view(expected), expected);
+    }
+
     void noDevice_data()
     {
         // Empty: no device at all; else which presets are refused, and how many are sent.
