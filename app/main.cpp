@@ -2,6 +2,9 @@
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstanceGuard.h"
+#include "presets/PresetBook.h"
+#include "presets/PresetMenu.h"
+#include "remote/RemoteServer.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
 #include "settings/SaveFailureNotice.h"
@@ -10,6 +13,7 @@
 #include <QApplication>
 #include <QLocale>
 #include <QLoggingCategory>
+#include <QMenuBar>
 #include <QTranslator>
 
 #ifndef Q_OS_WIN
@@ -82,11 +86,17 @@ int main(int argc, char** argv)
     Settings settings;
     MainWindow mainWindow(nullptr);
     mainWindow.setSettings(&settings);
+    PresetBook presets(mainWindow.deviceSession());
+    mainWindow.menuBar()->addMenu(new PresetMenu(&presets, &mainWindow, &mainWindow));
     TrayIcon trayIcon(nullptr);
     trayIcon.MainwindowInput(&mainWindow);
     trayIcon.setSettings(&settings);
+    trayIcon.appendMenu(new PresetMenu(&presets, nullptr));
     trayIcon.setVisible(true);
     QObject::connect(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept, &trayIcon, &TrayIcon::tellChangesNotKept);
+    // kestrumctl's way in; after the claim above, so only the one running copy listens.
+    RemoteServer remote(mainWindow.deviceSession(), &presets);
+    remote.listen();
 
     return QApplication::exec();
 }

@@ -3,13 +3,15 @@
 // sends the whole stored state), measured from the first PID read to the
 // panel in place, with the disk flushes it makes; then the same against a
 // real unplug and plug of the simulated interface, from the plug to the
-// panel in place, with the window's own timers running.
+// panel in place, with the window's own timers running; and beside the
+// panel's own restore, a recall of a preset that changes every control.
 //   build/bench/bench_connect
 
 #include "DiskFlushCounter.h"
 
 #include "app/MainWindow.h"
 #include "panels/kx2.h"
+#include "presets/PresetBook.h"
 #include "settings/Settings.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -180,6 +182,56 @@ void printPlugCycles(Settings& settings, SimProcess& sim)
                 kPlugCycles, median(times), *std::max_element(times.begin(), times.end()), kPlugGoalMs);
 }
 
+// Every control at one end of its range, or at the other.
+QMap<QString, int> fullState(const QList<ControlSpec>& specs, bool high)
+{
+    QMap<QString, int> values;
+    for (const ControlSpec& spec : specs)
+        values.insert(spec.name, spec.isSwitch ? int(high) : high ? spec.maximum - 10 : spec.minimum + 10);
+    return values;
+}
+
+// The floor a recall is held to: the panel restoring the stored state, on
+// its own, then a full preset recalled back and forth, each with its write.
+void printRecalls(Settings& settings)
+{
+    std::vector<double> restores;
+    for (int i = 0; i < kConnects; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        kx2 panel;
+        restores.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::printf("panel restore alone (%d runs):       %7.1f ms median, %.1f ms max\n", kConnects, median(restores),
+                *std::max_element(restores.begin(), restores.end()));
+
+    MainWindow window;
+    window.setSettings(&settings);
+    window.callDriverTimerCallback();
+    ModelPanel* panel = window.deviceSession()->panel();
+    PresetBook book(window.deviceSession());
+    if (!panel || !panel->applyControls(fullState(panel->controlSpecs(), true)).isEmpty() || book.save("high").status != PresetBook::Status::Done
+        || !panel->applyControls(fullState(panel->controlSpecs(), false)).isEmpty() || book.save("low").status != PresetBook::Status::Done) {
+        std::fprintf(stderr, "no panel to recall presets on\n");
+        return;
+    }
+    std::vector<double> times;
+    int flushes = 0;
+    for (int i = 0; i < kConnects; ++i) {
+        const int flushesBefore = DiskFlushCounter::count();
+        QElapsedTimer clock;
+        clock.start();
+        const PresetBook::Outcome outcome = book.recall(i % 2 ? "low" : "high");
+        times.push_back(clock.nsecsElapsed() / 1e6);
+        QTest::qWait(kSettleMs);
+        flushes = std::max(flushes, DiskFlushCounter::count() - flushesBefore);
+        if (outcome.status != PresetBook::Status::Done)
+            std::fprintf(stderr, "a recall failed: %s\n", qPrintable(outcome.message));
+    }
+    std::printf("recall, every KX2 control (%d runs): %7.1f ms median, %.1f ms max  %3d disk flushes at most   goal <= the restore\n",
+                kConnects, median(times), *std::max_element(times.begin(), times.end()), flushes);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -193,6 +245,7 @@ int main(int argc, char* argv[])
         return 1;
     Settings settings;
     printConnects(settings);
+    printRecalls(settings);
     printPlugCycles(settings, sim);
     return 0;
 }

@@ -50,6 +50,13 @@ void TrayIcon::MainwindowInput(QWidget* window)
         mainWindow = window;
 }
 
+void TrayIcon::appendMenu(QMenu* menu)
+{
+    menu->setParent(trayMenu.get(), menu->windowFlags());
+    trayMenu->addSeparator();
+    trayMenu->addMenu(menu);
+}
+
 void TrayIcon::createTrayMenu()
 {
     trayMenu = std::make_unique<QMenu>();

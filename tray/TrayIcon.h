@@ -26,6 +26,9 @@ public:
     // main window leaves the link as it was.
     void MainwindowInput(QWidget* window);
     void setSettings(QWidget* dialog) { settings = dialog; }
+    // A menu of the program's own, after the described entries; the tray
+    // menu takes it.
+    void appendMenu(QMenu* menu);
 
     // Takes the icon from a file, when it exists.
     void setpng(const QString& path);

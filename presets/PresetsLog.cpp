@@ -1,0 +1,3 @@
+#include "presets/PresetsLog.h"
+
+Q_LOGGING_CATEGORY(lcPresets, "kestrum.presets")

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The presets log under "kestrum.presets".
+Q_DECLARE_LOGGING_CATEGORY(lcPresets)
