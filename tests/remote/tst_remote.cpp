@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocalSocket>
 #include <QSettings>
 #include <QTest>
@@ -203,6 +204,43 @@ private slots:
         QVERIFY(mend.isEmpty() || fixture.sim().command({ mend }));
         QTRY_COMPARE_WITH_TIMEOUT(ctl({ "get", "headphone.volume" }).out, "headphone.volume=-25\n", 10000);
         QCOMPARE(ini("kx2.ini", "Dial/HeadphoneValue"), "-25");
+    }
+
+    // Save, recall, undo and a recall the device refuses, from the command
+    // line: the device and the file follow each step.
+    void presets_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<L>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("volume"); // dB, on the device and in the file
+        QTest::newRow("load") << "" << L { "preset", "load", "live" } << 0 << "-10";
+        QTest::newRow("undo") << "" << L { "undo" } << 0 << "-40";
+        QTest::newRow("nothing more to undo") << "" << L { "undo" } << 2 << "-40";
+        QTest::newRow("load, refused") << "fail set_mixer once" << L { "preset", "load", "live" } << 3 << "-40";
+        QTest::newRow("no such preset") << "" << L { "preset", "load", "dead" } << 2 << "-40";
+        QTest::newRow("bad name") << "" << L { "preset", "save", "../live" } << 2 << "-40";
+    }
+
+    void presets()
+    {
+        QFETCH(QString, fault);
+        QFETCH(L, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, volume);
+        if (QTest::currentDataTag() == QByteArray("load")) {
+            QCOMPARE(ctl({ "set", "headphone.volume=-10" }).code, 0);
+            QCOMPARE(ctl({ "preset", "save", "live" }).code, 0);
+            QCOMPARE(ctl({ "set", "headphone.volume=-40" }).code, 0);
+        }
+        QVERIFY(fault.isEmpty() || fixture.sim().command(fault.split(' ')));
+        QCOMPARE(ctl(arguments).code, code);
+        QCOMPARE(state(fixture.sim(), "mixer/outputGains/4"), QString::number(std::pow(10, volume.toInt() / 20.0)));
+        QTRY_COMPARE(ini("kx2.ini", "Dial/HeadphoneValue"), volume);
+        const QJsonObject shown = QJsonDocument::fromJson(ctl({ "get", "--json", "headphone.volume" }).out.toUtf8()).object();
+        QCOMPARE(shown, QJsonObject({ { "model", "KX2" }, { "controls", QJsonObject { { "headphone.volume", volume.toInt() } } },
+                                      { "preset", "live" }, { "modified", volume != "-10" } }));
+        QCOMPARE(ctl({ "preset", "list" }).out, "live\n");
     }
 
     // With no panel the program says so in one line, at once.
