@@ -56,9 +56,9 @@ metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
 
 [ ${#autostart[@]} -eq 1 ] || fail "autostart entries: ${autostart[*]}"
 
-# Only the two programs: no suite, benchmark or helper program.
-programs=$(cd "$root/usr/bin" && echo *)
-[ "$programs" = "kestrum-panel kestrum-sim" ] || fail "programs in /usr/bin: $programs"
+# Only the three programs: no suite, benchmark or helper program.
+programs=$(cd "$root/usr/bin" && LC_ALL=C && echo *)
+[ "$programs" = "kestrum-panel kestrum-sim kestrumctl" ] || fail "programs in /usr/bin: $programs"
 
 # The library dependencies come from dpkg-shlibdeps.
 depends=$(dpkg-deb -f "$deb" Depends)
