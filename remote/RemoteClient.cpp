@@ -20,7 +20,7 @@ RemoteClient::RemoteClient(QLocalSocket* socket, QObject* parent)
     socket->setParent(this);
     idle->setSingleShot(true);
     idle->start(RemoteProtocol::kIdleMs);
-    connect(idle, &QTimer::timeout, this, &RemoteClient::idleTimedOut);
+    connect(idle, &QTimer::timeout, this, &RemoteClient::drop);
     connect(socket, &QLocalSocket::readyRead, this, &RemoteClient::bytesArrived);
     connect(socket, &QLocalSocket::disconnected, this, &QObject::deleteLater);
 }
@@ -67,11 +67,6 @@ void RemoteClient::send(const QJsonObject& message)
         return;
     }
     socket->write(RemoteProtocol::line(message));
-}
-
-void RemoteClient::idleTimedOut()
-{
-    drop();
 }
 
 void RemoteClient::drop()

@@ -27,7 +27,6 @@ signals:
 
 private:
     void bytesArrived();
-    void idleTimedOut();
     void drop();
 
     QLocalSocket* socket;
