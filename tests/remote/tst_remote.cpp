@@ -243,6 +243,20 @@ private slots:
         QCOMPARE(ctl({ "preset", "list" }).out, "live\n");
     }
 
+    // A KX2's preset on a KX1: what both have is applied, the rest named.
+    void otherModel()
+    {
+        QVERIFY(fixture.sim().command({ "model", "KX1" }));
+        QTRY_COMPARE_WITH_TIMEOUT(ctl({ "get", "mic1.inst" }).code, 0, 10000);
+        const Run run = ctl({ "preset", "load", "live" });
+        QCOMPARE(run.code, 0);
+        L skipped = run.out.trimmed().section(": ", 1).split(", ");
+        skipped.sort();
+        QCOMPARE(skipped, L({ "mic2.48v", "mic2.direct", "mic2.gain", "mic2.pad", "speaker.dim", "speaker.mute", "speaker.phone", "speaker.volume" }));
+        QCOMPARE(state(fixture.sim(), "mixer/outputGains/0"), QString::number(std::pow(10, -10 / 20.0)));
+        QTRY_COMPARE(ini("kx1.ini", "Dial/HeadphoneValue"), "-10");
+    }
+
     // With no panel the program says so in one line, at once.
     void noPanel()
     {
