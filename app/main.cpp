@@ -4,6 +4,7 @@
 #include "app/SingleInstanceGuard.h"
 #include "presets/PresetBook.h"
 #include "presets/PresetMenu.h"
+#include "remote/RemoteServer.h"
 #include "resources/AppIcon.h"
 #include "settings/Settings.h"
 #include "settings/SaveFailureNotice.h"
@@ -93,6 +94,9 @@ int main(int argc, char** argv)
     trayIcon.appendMenu(new PresetMenu(&presets, nullptr));
     trayIcon.setVisible(true);
     QObject::connect(&SaveFailureNotice::instance(), &SaveFailureNotice::notKept, &trayIcon, &TrayIcon::tellChangesNotKept);
+    // kestrumctl's way in; after the claim above, so only the one running copy listens.
+    RemoteServer remote(mainWindow.deviceSession(), &presets);
+    remote.listen();
 
     return QApplication::exec();
 }
