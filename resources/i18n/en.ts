@@ -190,6 +190,175 @@
     </message>
 </context>
 <context>
+    <name>PresetBook</name>
+    <message>
+        <source>A preset needs a name.</source>
+        <translation>A preset needs a name.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name has at most %1 characters.</source>
+        <translation>A preset&apos;s name has at most %1 characters.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot start with a dot.</source>
+        <translation>A preset&apos;s name cannot start with a dot.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold control characters or any of %1.</source>
+        <translation>A preset&apos;s name cannot hold control characters or any of %1.</translation>
+    </message>
+    <message>
+        <source>There is no preset named &quot;%1&quot;.</source>
+        <translation>There is no preset named &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>No interface is connected.</source>
+        <translation>No interface is connected.</translation>
+    </message>
+    <message>
+        <source>Saved the preset &quot;%1&quot;.</source>
+        <translation>Saved the preset &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>Recalled the preset &quot;%1&quot;.</source>
+        <translation>Recalled the preset &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>This %1 lacks %2, saved on a %3, so they were skipped.</source>
+        <translation>This %1 lacks %2, saved on a %3, so they were skipped.</translation>
+    </message>
+    <message>
+        <source>The interface refused %1, which kept their previous values.</source>
+        <translation>The interface refused %1, which kept their previous values.</translation>
+    </message>
+    <message>
+        <source>There is no recall to undo.</source>
+        <translation>There is no recall to undo.</translation>
+    </message>
+    <message>
+        <source>The recall to undo was made on a %1.</source>
+        <translation>The recall to undo was made on a %1.</translation>
+    </message>
+    <message>
+        <source>Undid the last recall.</source>
+        <translation>Undid the last recall.</translation>
+    </message>
+    <message>
+        <source>A preset named &quot;%1&quot; exists already.</source>
+        <translation>A preset named &quot;%1&quot; exists already.</translation>
+    </message>
+    <message>
+        <source>The preset &quot;%1&quot; could not be renamed.</source>
+        <translation>The preset &quot;%1&quot; could not be renamed.</translation>
+    </message>
+    <message>
+        <source>Renamed the preset &quot;%1&quot; to &quot;%2&quot;.</source>
+        <translation>Renamed the preset &quot;%1&quot; to &quot;%2&quot;.</translation>
+    </message>
+    <message>
+        <source>The preset &quot;%1&quot; could not be deleted.</source>
+        <translation>The preset &quot;%1&quot; could not be deleted.</translation>
+    </message>
+    <message>
+        <source>Deleted the preset &quot;%1&quot;.</source>
+        <translation>Deleted the preset &quot;%1&quot;.</translation>
+    </message>
+</context>
+<context>
+    <name>PresetFile</name>
+    <message>
+        <source>it cannot be read (%1)</source>
+        <translation>it cannot be read (%1)</translation>
+    </message>
+    <message>
+        <source>line %1 is not ini</source>
+        <translation>line %1 is not ini</translation>
+    </message>
+    <message>
+        <source>it has no [Preset] group naming its model</source>
+        <translation>it has no [Preset] group naming its model</translation>
+    </message>
+    <message>
+        <source>the value of %1 is not a whole number</source>
+        <translation>the value of %1 is not a whole number</translation>
+    </message>
+    <message>
+        <source>%1=%2 is outside %3 to %4</source>
+        <translation>%1=%2 is outside %3 to %4</translation>
+    </message>
+    <message>
+        <source>it cannot be written</source>
+        <translation>it cannot be written</translation>
+    </message>
+    <message>
+        <source>Preset file %1: %2.</source>
+        <translation>Preset file %1: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>PresetMenu</name>
+    <message>
+        <source>&amp;Save…</source>
+        <translation>&amp;Save…</translation>
+    </message>
+    <message>
+        <source>&amp;Rename…</source>
+        <translation>&amp;Rename…</translation>
+    </message>
+    <message>
+        <source>&amp;Delete…</source>
+        <translation>&amp;Delete…</translation>
+    </message>
+    <message>
+        <source>&amp;Undo recall</source>
+        <translation>&amp;Undo recall</translation>
+    </message>
+    <message>
+        <source>&amp;Presets</source>
+        <translation>&amp;Presets</translation>
+    </message>
+    <message>
+        <source>&amp;Presets: %1%2</source>
+        <translation>&amp;Presets: %1%2</translation>
+    </message>
+    <message>
+        <source>Save preset</source>
+        <translation>Save preset</translation>
+    </message>
+    <message>
+        <source>Name of the preset:</source>
+        <translation>Name of the preset:</translation>
+    </message>
+    <message>
+        <source>Replace the preset &quot;%1&quot;?</source>
+        <translation>Replace the preset &quot;%1&quot;?</translation>
+    </message>
+    <message>
+        <source>Rename preset</source>
+        <translation>Rename preset</translation>
+    </message>
+    <message>
+        <source>New name of &quot;%1&quot;:</source>
+        <translation>New name of &quot;%1&quot;:</translation>
+    </message>
+    <message>
+        <source>Delete preset</source>
+        <translation>Delete preset</translation>
+    </message>
+    <message>
+        <source>Delete the preset &quot;%1&quot;?</source>
+        <translation>Delete the preset &quot;%1&quot;?</translation>
+    </message>
+    <message>
+        <source>Preset:</source>
+        <translation>Preset:</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>Presets</translation>
+    </message>
+</context>
+<context>
     <name>Settings</name>
     <message>
         <source>Settings</source>
