@@ -30,18 +30,14 @@ RemoteServer::RemoteServer(DeviceSession* session, PresetBook* presets, QObject*
     sessionChanged();
 }
 
-bool RemoteServer::listen()
+void RemoteServer::listen()
 {
     QString error;
     const QString name = RemoteProtocol::serverName(error);
-    // Only one panel of this user runs, so a socket left there is a dead one's.
-    if (!name.isEmpty())
-        QLocalServer::removeServer(name);
-    if (name.isEmpty() || !server->listen(name)) {
+    // A socket a killed panel left there is replaced: with an access option
+    // set, Qt binds in a private folder and renames the socket into place.
+    if (name.isEmpty() || !server->listen(name))
         qCWarning(lcApp).noquote() << "Remote control channel not opened:" << (name.isEmpty() ? error : server->errorString());
-        return false;
-    }
-    return true;
 }
 
 void RemoteServer::clientConnected()

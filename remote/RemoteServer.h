@@ -24,8 +24,8 @@ class RemoteServer : public QObject
 public:
     RemoteServer(DeviceSession* session, PresetBook* presets, QObject* parent = nullptr);
 
-    // False, with a warning, when the channel cannot be opened; the panel runs on without it.
-    bool listen();
+    // Warns when the channel cannot be opened; the panel runs on without it.
+    void listen();
 
 private:
     void clientConnected();

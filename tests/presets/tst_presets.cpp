@@ -329,6 +329,7 @@ private slots:
         trayMenu->actions().first()->trigger();
         QCOMPARE(live->controlValues().value("headphone.volume"), -80);
         QCOMPARE(menu->title(), S("&Presets: podcast"));
+        QVERIFY(trayMenu->actions().first()->isChecked());
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
@@ -347,6 +348,10 @@ private slots:
         QCOMPARE(told.size(), 2);
         QVERIFY(told.last().contains("headphone.volume"));
         QCOMPARE(shared.names(), L { "podcast" });
+        // A file copied into the folder shows when the menu opens next.
+        QVERIFY(QFile::copy(PresetBook::folder() + "/podcast.ini", PresetBook::folder() + "/copied.ini"));
+        emit trayMenu->aboutToShow();
+        QCOMPARE(trayMenu->actions().first()->text(), S("copied"));
         delete static_cast<QWidget*>(live);
     }
 

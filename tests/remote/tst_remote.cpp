@@ -8,6 +8,7 @@
 #include "tests/support/RunningProgram.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
@@ -77,6 +78,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(fixture.startSim({ "--model", "KX2" }));
+        // What a killed panel left behind does not keep this one from listening.
+        QString error;
+        QFile leftover(RemoteProtocol::serverName(error));
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
         panel = std::make_unique<RunningProgram>(KESTRUM_PANEL_PATH, L());
         QTRY_COMPARE_WITH_TIMEOUT(ctl({ "get" }).code, 0, 15000);
     }
