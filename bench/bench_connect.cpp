@@ -183,11 +183,11 @@ void printPlugCycles(Settings& settings, SimProcess& sim)
 }
 
 // Every control at one end of its range, or at the other.
-QMap<QString, int> fullState(const QList<ControlSpec>& specs, bool high)
+QMap<QString, int> fullState(const QList<ControlInfo>& infos, bool high)
 {
     QMap<QString, int> values;
-    for (const ControlSpec& spec : specs)
-        values.insert(spec.name, spec.isSwitch ? int(high) : high ? spec.maximum - 10 : spec.minimum + 10);
+    for (const ControlInfo& info : infos)
+        values.insert(info.name, info.isSwitch ? int(high) : high ? info.maximum - 10 : info.minimum + 10);
     return values;
 }
 
@@ -210,8 +210,8 @@ void printRecalls(Settings& settings)
     window.callDriverTimerCallback();
     ModelPanel* panel = window.deviceSession()->panel();
     PresetBook book(window.deviceSession());
-    if (!panel || !panel->applyControls(fullState(panel->controlSpecs(), true)).isEmpty() || book.save("high").status != PresetBook::Status::Done
-        || !panel->applyControls(fullState(panel->controlSpecs(), false)).isEmpty() || book.save("low").status != PresetBook::Status::Done) {
+    if (!panel || !panel->applyControls(fullState(panel->controlInfo(), true)).isEmpty() || book.save("high").status != PresetBook::Status::Done
+        || !panel->applyControls(fullState(panel->controlInfo(), false)).isEmpty() || book.save("low").status != PresetBook::Status::Done) {
         std::fprintf(stderr, "no panel to recall presets on\n");
         return;
     }

@@ -37,9 +37,9 @@ QString text(const QJsonValue& value)
 }
 
 // The value to send for one control, or none when it is not one it takes.
-std::optional<QJsonValue> valueFor(const QJsonObject& spec, const QString& given)
+std::optional<QJsonValue> valueFor(const QJsonObject& info, const QString& given)
 {
-    if (spec["switch"].toBool()) {
+    if (info["switch"].toBool()) {
         if (given == "on" || given == "off")
             return QJsonValue(given == "on" ? 1 : 0);
         if (given == "toggle")
@@ -48,15 +48,15 @@ std::optional<QJsonValue> valueFor(const QJsonObject& spec, const QString& given
     }
     bool ok = false;
     const double dB = given.toDouble(&ok);
-    if (!ok || dB < spec["min"].toInt() || dB > spec["max"].toInt() || dB != std::floor(dB))
+    if (!ok || dB < info["min"].toInt() || dB > info["max"].toInt() || dB != std::floor(dB))
         return std::nullopt;
     return QJsonValue(static_cast<int>(dB));
 }
 
-QString range(const QJsonObject& spec)
+QString range(const QJsonObject& info)
 {
-    return spec["switch"].toBool() ? QStringLiteral("on, off or toggle")
-                                   : QStringLiteral("a whole number of dB from %1 to %2").arg(spec["min"].toInt()).arg(spec["max"].toInt());
+    return info["switch"].toBool() ? QStringLiteral("on, off or toggle")
+                                   : QStringLiteral("a whole number of dB from %1 to %2").arg(info["min"].toInt()).arg(info["max"].toInt());
 }
 
 } // namespace
@@ -104,8 +104,8 @@ int CtlCommands::get(const QStringList& names)
     if (!reply)
         return status;
     QJsonObject values;
-    for (const QJsonValue& spec : (*reply)["controls"].toArray())
-        values.insert(spec["name"].toString(), spec["value"]);
+    for (const QJsonValue& info : (*reply)["controls"].toArray())
+        values.insert(info["name"].toString(), info["value"]);
     for (const QString& name : names) {
         if (!values.contains(name))
             return complain(BadRequest, QStringLiteral("%1 has no control %2").arg((*reply)["model"].toString(), name));
@@ -120,9 +120,9 @@ int CtlCommands::get(const QStringList& names)
         say(compact({ { "model", (*reply)["model"] }, { "controls", values }, { "preset", (*reply)["preset"] }, { "modified", (*reply)["modified"] } }));
         return Done;
     }
-    for (const QJsonValue& spec : (*reply)["controls"].toArray()) {
-        if (values.contains(spec["name"].toString()))
-            say(spec["name"].toString() + QLatin1Char('=') + text(spec["value"]));
+    for (const QJsonValue& info : (*reply)["controls"].toArray()) {
+        if (values.contains(info["name"].toString()))
+            say(info["name"].toString() + QLatin1Char('=') + text(info["value"]));
     }
     return Done;
 }
@@ -135,19 +135,19 @@ int CtlCommands::set(const QStringList& assignments)
     const std::optional<QJsonObject> reply = ask({ { "command", "get" } }, status);
     if (!reply)
         return status;
-    QMap<QString, QJsonObject> specs;
-    for (const QJsonValue& spec : (*reply)["controls"].toArray())
-        specs.insert(spec["name"].toString(), spec.toObject());
+    QMap<QString, QJsonObject> infos;
+    for (const QJsonValue& info : (*reply)["controls"].toArray())
+        infos.insert(info["name"].toString(), info.toObject());
     QJsonObject controls;
     for (const QString& assignment : assignments) {
         const QString name = assignment.section(QLatin1Char('='), 0, 0);
         if (!assignment.contains(QLatin1Char('=')))
             return complain(BadRequest, QStringLiteral("%1: not CONTROL=VALUE").arg(assignment));
-        if (!specs.contains(name))
+        if (!infos.contains(name))
             return complain(BadRequest, QStringLiteral("%1 has no control %2").arg((*reply)["model"].toString(), name));
-        const std::optional<QJsonValue> value = valueFor(specs[name], assignment.section(QLatin1Char('='), 1));
+        const std::optional<QJsonValue> value = valueFor(infos[name], assignment.section(QLatin1Char('='), 1));
         if (!value)
-            return complain(BadRequest, QStringLiteral("%1 takes %2").arg(name, range(specs[name])));
+            return complain(BadRequest, QStringLiteral("%1 takes %2").arg(name, range(infos[name])));
         controls.insert(name, *value);
     }
     return tell({ { "command", "set" }, { "controls", controls } });

@@ -261,14 +261,14 @@ int ModelPanel::offsetOf(std::size_t at) const
     return model.controls[at].role == Role::Gain ? model.gainDisplayOffset : 0;
 }
 
-QList<ControlSpec> ModelPanel::controlSpecs() const
+QList<ControlInfo> ModelPanel::controlInfo() const
 {
-    QList<ControlSpec> specs;
+    QList<ControlInfo> infos;
     for (std::size_t at = 0; at < bindings.size(); ++at) {
         const ControlBinding& binding = *bindings[at];
-        specs.append({ nameOf(at), binding.isSwitch(), binding.minimum() + offsetOf(at), binding.maximum() + offsetOf(at) });
+        infos.append({ nameOf(at), binding.isSwitch(), binding.minimum() + offsetOf(at), binding.maximum() + offsetOf(at) });
     }
-    return specs;
+    return infos;
 }
 
 QMap<QString, int> ModelPanel::controlValues() const

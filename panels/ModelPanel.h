@@ -23,7 +23,7 @@ class QTimer;
 // A control as programs outside the panel name it, "<strip>.<control>"
 // ("mic1.48v", "headphone.mute"), with its range as the knob shows it
 // (a switch: 0 and 1).
-struct ControlSpec {
+struct ControlInfo {
     QString name;
     bool isSwitch;
     int minimum;
@@ -52,7 +52,7 @@ public:
     QString modelName() const;
     // Every control in the table's order, values as the knob shows them (a
     // mic gain with the model's offset); none when the connect failed.
-    QList<ControlSpec> controlSpecs() const;
+    QList<ControlInfo> controlInfo() const;
     QMap<QString, int> controlValues() const;
     // Sets the named controls, each through its setter as a hand does, so
     // that no output is driven louder on the way than before or after: per

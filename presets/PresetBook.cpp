@@ -107,7 +107,7 @@ Outcome PresetBook::recall(const QString& name)
         return badRequest(problem);
     PresetFile file(pathOf(name));
     ModelPanel* panel = livePanel();
-    if (!file.read() || (panel && !file.fit(panel->modelName(), panel->controlSpecs()))) {
+    if (!file.read() || (panel && !file.fit(panel->modelName(), panel->controlInfo()))) {
         qCDebug(lcPresets).noquote() << "Preset refused:" << file.error();
         return badRequest(file.error());
     }

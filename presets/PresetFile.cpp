@@ -60,18 +60,18 @@ bool PresetFile::read()
     return true;
 }
 
-bool PresetFile::fit(const QString& liveModel, const QList<ControlSpec>& specs)
+bool PresetFile::fit(const QString& liveModel, const QList<ControlInfo>& infos)
 {
     QMap<QString, int> taken;
     left.clear();
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const auto spec = std::find_if(specs.cbegin(), specs.cend(), [&](const ControlSpec& each) { return each.name == it.key(); });
-        if (spec != specs.cend() && spec->minimum <= it.value() && it.value() <= spec->maximum) {
+        const auto info = std::find_if(infos.cbegin(), infos.cend(), [&](const ControlInfo& each) { return each.name == it.key(); });
+        if (info != infos.cend() && info->minimum <= it.value() && it.value() <= info->maximum) {
             taken.insert(it.key(), it.value());
             continue;
         }
-        if (spec != specs.cend() && savedOn == liveModel)
-            return fail(tr("%1=%2 is outside %3 to %4").arg(it.key()).arg(it.value()).arg(spec->minimum).arg(spec->maximum));
+        if (info != infos.cend() && savedOn == liveModel)
+            return fail(tr("%1=%2 is outside %3 to %4").arg(it.key()).arg(it.value()).arg(info->minimum).arg(info->maximum));
         left << it.key();
     }
     values = taken;

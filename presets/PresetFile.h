@@ -20,11 +20,11 @@ public:
     // False, with error(), when the file cannot be read, is no ini file, has
     // no model or holds a value that is no whole number.
     bool read();
-    // Keeps of what was read the controls a panel with these specs has, the
+    // Keeps of what was read the controls a panel with these infos has, the
     // rest as skipped(). False, with error(), when a value lies outside its
     // control's range on the model the preset was saved on; on another
     // model such a control is skipped.
-    bool fit(const QString& liveModel, const QList<ControlSpec>& specs);
+    bool fit(const QString& liveModel, const QList<ControlInfo>& infos);
     bool write(const QString& model, const QMap<QString, int>& values);
 
     const QString& model() const { return savedOn; }

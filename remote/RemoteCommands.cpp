@@ -25,12 +25,12 @@ QJsonObject notConnected()
 
 // A knob takes a whole number of dB within its range; a switch 0, 1 or
 // "toggle", which flips what it shows now.
-std::optional<int> valueFor(const ControlSpec& spec, const QJsonValue& asked, int now)
+std::optional<int> valueFor(const ControlInfo& info, const QJsonValue& asked, int now)
 {
-    if (spec.isSwitch && asked == QJsonValue(QStringLiteral("toggle")))
+    if (info.isSwitch && asked == QJsonValue(QStringLiteral("toggle")))
         return now ? 0 : 1;
     const double number = asked.toDouble();
-    if (!asked.isDouble() || number < spec.minimum || number > spec.maximum || number != std::floor(number))
+    if (!asked.isDouble() || number < info.minimum || number > info.maximum || number != std::floor(number))
         return std::nullopt;
     return static_cast<int>(number);
 }
@@ -69,13 +69,13 @@ QJsonObject RemoteCommands::execute(const QJsonObject& request)
 ModelPanel* RemoteCommands::panel() const
 {
     ModelPanel* connected = session->panel();
-    return connected && !connected->controlSpecs().isEmpty() ? connected : nullptr;
+    return connected && !connected->controlInfo().isEmpty() ? connected : nullptr;
 }
 
 QJsonValue RemoteCommands::shown(const ModelPanel& panel, const QString& name, int value)
 {
-    for (const ControlSpec& spec : panel.controlSpecs()) {
-        if (spec.name == name && spec.isSwitch)
+    for (const ControlInfo& info : panel.controlInfo()) {
+        if (info.name == name && info.isSwitch)
             return value != 0;
     }
     return value;
@@ -96,9 +96,9 @@ QJsonObject RemoteCommands::get() const
         return notConnected();
     const QMap<QString, int> values = connected->controlValues();
     QJsonArray controls;
-    for (const ControlSpec& spec : connected->controlSpecs()) {
-        controls.append(QJsonObject { { "name", spec.name }, { "switch", spec.isSwitch }, { "min", spec.minimum },
-                                      { "max", spec.maximum }, { "value", shown(*connected, spec.name, values.value(spec.name)) } });
+    for (const ControlInfo& info : connected->controlInfo()) {
+        controls.append(QJsonObject { { "name", info.name }, { "switch", info.isSwitch }, { "min", info.minimum },
+                                      { "max", info.maximum }, { "value", shown(*connected, info.name, values.value(info.name)) } });
     }
     QJsonObject reply = presetState();
     reply.insert("status", Done);
@@ -111,15 +111,15 @@ QJsonObject RemoteCommands::set(const QJsonObject& controls)
     ModelPanel* connected = panel();
     if (!connected)
         return notConnected();
-    QMap<QString, ControlSpec> specs;
-    for (const ControlSpec& spec : connected->controlSpecs())
-        specs.insert(spec.name, spec);
+    QMap<QString, ControlInfo> infos;
+    for (const ControlInfo& info : connected->controlInfo())
+        infos.insert(info.name, info);
     const QMap<QString, int> now = connected->controlValues();
     QMap<QString, int> values;
     for (auto it = controls.constBegin(); it != controls.constEnd(); ++it) {
-        if (!specs.contains(it.key()))
+        if (!infos.contains(it.key()))
             return failure(BadRequest, QStringLiteral("%1 has no control %2").arg(connected->modelName(), it.key()));
-        const std::optional<int> value = valueFor(specs[it.key()], it.value(), now.value(it.key()));
+        const std::optional<int> value = valueFor(infos[it.key()], it.value(), now.value(it.key()));
         if (!value)
             return failure(BadRequest, QStringLiteral("%1: bad value").arg(it.key()));
         values.insert(it.key(), *value);

@@ -392,9 +392,9 @@ private slots:
         for (const S& entry : values.split(';'))
             wanted[entry.section('=', 0, 0)] = entry.section('=', 1).toInt();
         QMap<S, int> after = p->controlValues();
-        for (const ControlSpec& spec : p->controlSpecs()) {
-            if (wanted.contains(spec.name))
-                QVERIFY(spec.minimum <= wanted[spec.name] && wanted[spec.name] <= spec.maximum);
+        for (const ControlInfo& info : p->controlInfo()) {
+            if (wanted.contains(info.name))
+                QVERIFY(info.minimum <= wanted[info.name] && wanted[info.name] <= info.maximum);
         }
         QSignalSpy told(p, &ModelPanel::controlValueChanged);
         QCOMPARE(p->applyControls(wanted), refused);
