@@ -69,16 +69,21 @@ QJsonObject RemoteCommands::execute(const QJsonObject& request)
 ModelPanel* RemoteCommands::panel() const
 {
     ModelPanel* connected = session->panel();
-    return connected && !connected->controlInfo().isEmpty() ? connected : nullptr;
+    return connected && connected->isConnected() ? connected : nullptr;
 }
 
 QJsonValue RemoteCommands::shown(const ModelPanel& panel, const QString& name, int value)
 {
     for (const ControlInfo& info : panel.controlInfo()) {
-        if (info.name == name && info.isSwitch)
-            return value != 0;
+        if (info.name == name)
+            return shown(info, value);
     }
     return value;
+}
+
+QJsonValue RemoteCommands::shown(const ControlInfo& info, int value)
+{
+    return info.isSwitch ? QJsonValue(value != 0) : QJsonValue(value);
 }
 
 QJsonObject RemoteCommands::presetState() const
@@ -98,7 +103,7 @@ QJsonObject RemoteCommands::get() const
     QJsonArray controls;
     for (const ControlInfo& info : connected->controlInfo()) {
         controls.append(QJsonObject { { "name", info.name }, { "switch", info.isSwitch }, { "min", info.minimum },
-                                      { "max", info.maximum }, { "value", shown(*connected, info.name, values.value(info.name)) } });
+                                      { "max", info.maximum }, { "value", shown(info, values.value(info.name)) } });
     }
     QJsonObject reply = presetState();
     reply.insert("status", Done);

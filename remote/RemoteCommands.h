@@ -6,6 +6,7 @@
 
 class DeviceSession;
 class ModelPanel;
+struct ControlInfo;
 class PresetBook;
 
 // Carries out one request on the connected panel and the presets, as a hand
@@ -24,6 +25,7 @@ public:
     static QJsonValue shown(const ModelPanel& panel, const QString& name, int value);
 
 private:
+    static QJsonValue shown(const ControlInfo& info, int value);
     ModelPanel* panel() const;
     QJsonObject get() const;
     QJsonObject set(const QJsonObject& controls);
